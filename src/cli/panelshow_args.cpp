@@ -1,0 +1,35 @@
+#include "cli/panelshow_args.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+panelshow_args parse_panelshow_args(int argc, const char* const* argv)
+{
+    panelshow_args args{args_outcome::run, nullptr, 0, false};
+    if (argc < 2) {
+        args.outcome = args_outcome::usage_ok;
+        return args;
+    }
+    args.image_path = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-m") == 0) {
+            if (i + 1 >= argc) {
+                args.outcome = args_outcome::usage_ok;
+                return args;
+            }
+            args.mode_sel = static_cast<uint8_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (std::strcmp(argv[i], "-v") == 0) {
+            args.verbose = true;
+        } else {
+            args.outcome = args_outcome::usage_error;
+            return args;
+        }
+    }
+    return args;
+}
+
+void print_panelshow_usage(const char* program)
+{
+    std::printf("usage: %s <image> [-v (verbose)] [-m <mode_sel>]\n", program);
+}

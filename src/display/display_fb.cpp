@@ -1,0 +1,203 @@
+// The one framebuffer: dumb buffer -> map -> register -> commit -> wait.
+#include "display/display.h"
+#include "display/drm_requests.h"
+#include "common/fatal.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename T>
+uint64_t user_ptr(T* p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+// Room for one read of events; the kernel queues at most this much per open file.
+constexpr size_t EVENT_BUFFER = 4096;
+
+// Walks one read's worth of events. True at the first flip-complete event; the
+// rest of the bytes are dropped. A malformed length ends the walk.
+bool holds_flip_complete(const unsigned char* buf, size_t n)
+{
+    size_t at = 0;
+    while (n - at >= sizeof(drm_event)) {
+        drm_event ev;
+        __builtin_memcpy(&ev, buf + at, sizeof ev);
+        if (ev.type == DRM_EVENT_FLIP_COMPLETE)
+            return true;
+        if (ev.length < sizeof ev || ev.length > n - at)
+            break;
+        at += ev.length;
+    }
+    return false;
+}
+
+int64_t now_ms()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Reads the previous commit's flip-complete event before a new commit, waiting at
+// most PENDING_FLIP_WAIT_MS. A commit sent while that flip is pending is refused
+// with EBUSY, and events left unread fill the kernel's queue until commits fail.
+void settle_pending_flip(display_handle& h)
+{
+    const int64_t deadline = now_ms() + PENDING_FLIP_WAIT_MS;
+    std::array<unsigned char, EVENT_BUFFER> buf;
+    for (;;) {
+        const int64_t left = deadline - now_ms();
+        if (left <= 0)
+            break;
+        pollfd pfd{.fd = h.fd, .events = POLLIN, .revents = 0};
+        const int ready = poll(&pfd, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        const ssize_t n = read(h.fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        if (holds_flip_complete(buf.data(), static_cast<size_t>(n)))
+            break;
+    }
+    // Whatever happened, the commit goes ahead; its own retries handle a busy CRTC.
+    h.flip_pending = false;
+}
+
+} // namespace
+
+display_fb display_map_fb(display_handle& h)
+{
+    const char* fn = h.config->fb_function;
+    display_fb fb{};
+
+    drm_mode_create_dumb create{.height = MODE_HEIGHT, .width = MODE_WIDTH, .bpp = 32};
+    int ret = ioctl(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, &create);
+    FATAL_CHECK(!ret, fn);
+    fb.handle = create.handle;
+    fb.pitch = create.pitch;
+    fb.size = create.size;
+
+    drm_mode_map_dumb map{.handle = fb.handle};
+    ret = ioctl(h.fd, DRM_IOCTL_MODE_MAP_DUMB, &map);
+    FATAL_CHECK(!ret, fn);
+    fb.map_offset = map.offset;
+
+    void* mem = mmap(nullptr, fb.size, PROT_READ | PROT_WRITE, MAP_SHARED, h.fd,
+                     static_cast<off_t>(fb.map_offset));
+    FATAL_CHECK(mem != MAP_FAILED, fn);
+    fb.map = mem;
+    return fb;
+}
+
+void display_register_fb(display_handle& h, display_fb& fb, uint32_t pixel_format)
+{
+    // Drivers without modifier support refuse the explicit linear modifier; ask first.
+    drm_get_cap cap{.capability = DRM_CAP_ADDFB2_MODIFIERS, .value = 0};
+    const bool modifiers = ioctl(h.fd, DRM_IOCTL_GET_CAP, &cap) == 0 && cap.value != 0;
+
+    drm_mode_fb_cmd2 cmd{
+        .width = MODE_WIDTH,
+        .height = MODE_HEIGHT,
+        .pixel_format = pixel_format,
+        .flags = modifiers ? uint32_t{DRM_MODE_FB_MODIFIERS} : 0u,
+        .handles = {fb.handle},
+        .pitches = {fb.pitch},
+    };
+    int ret = ioctl(h.fd, DRM_IOCTL_MODE_ADDFB2, &cmd);
+    FATAL_CHECK(!ret, h.config->fb_function);
+    fb.fb_id = cmd.fb_id;
+}
+
+display_fb display_create_fb(display_handle& h)
+{
+    display_fb fb = display_map_fb(h);
+    display_register_fb(h, fb, FORMAT_XR24);
+    return fb;
+}
+
+bool display_plane_has_format(const display_handle& h, uint32_t pixel_format)
+{
+    std::array<uint32_t, 256> formats{};
+    drm_mode_get_plane plane{.plane_id = h.plane_id,
+                             .count_format_types = formats.size(),
+                             .format_type_ptr = user_ptr(formats.data())};
+    if (ioctl(h.fd, DRM_IOCTL_MODE_GETPLANE, &plane) != 0 ||
+        plane.count_format_types > formats.size())
+        return false;
+    for (uint32_t i = 0; i < plane.count_format_types; ++i)
+        if (formats[i] == pixel_format)
+            return true;
+    return false;
+}
+
+void display_flip(display_handle& h, uint32_t fb_id)
+{
+    h.prop_value[PROP_FB_ID] = fb_id;
+    h.prop_value[PROP_IN_FENCE_FD] = ~uint64_t{0};
+
+    if (h.flip_pending)
+        settle_pending_flip(h);
+
+    std::array<uint32_t, 3> objs{h.connector_id, h.crtc_id, h.plane_id};
+    std::array<uint32_t, 3> counts{1, 2, 11};
+    drm_mode_atomic req{
+        .flags = COMMIT_FLAGS,
+        .count_objs = objs.size(),
+        .objs_ptr = user_ptr(objs.data()),
+        .count_props_ptr = user_ptr(counts.data()),
+        .props_ptr = user_ptr(h.prop_id),
+        .prop_values_ptr = user_ptr(h.prop_value),
+    };
+
+    const int attempts = h.config->commit_attempts;
+    int ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+    if (attempts > 1) {
+        usleep(1000);
+        for (int attempt = 1; ret != 0 && attempt < attempts; ++attempt) {
+            ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+            usleep(1000);
+        }
+        if (ret != 0)
+            std::printf("Tried %d times to update display... ret = 0x%x\n", attempts - 1,
+                        static_cast<unsigned>(ret));
+    }
+    FATAL_CHECK(!ret, "display_flip");
+    h.flip_pending = true;
+}
+
+int32_t display_wait_flip(display_handle& h)
+{
+    std::array<unsigned char, EVENT_BUFFER> buf;
+    for (;;) {
+        pollfd pfd{.fd = h.fd, .events = POLLIN, .revents = 0};
+        const int ready = poll(&pfd, 1, -1);
+        if (ready < 0) {
+            perror("poll");
+            return -1;
+        }
+        if (!(pfd.revents & POLLIN))
+            continue;
+        const ssize_t n = read(h.fd, buf.data(), buf.size());
+        if (n < 0) {
+            perror("read drm event");
+            return -1;
+        }
+        if (holds_flip_complete(buf.data(), static_cast<size_t>(n))) {
+            h.flip_pending = false;
+            return 0;
+        }
+    }
+}

@@ -1,0 +1,259 @@
+// Device and mode set-up: open -> capabilities -> resources -> connector and mode
+// -> encoder -> CRTC -> plane -> properties -> mode blob.
+#include "display/display.h"
+#include "display/drm_requests.h"
+#include "common/fatal.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/ioctl.h>
+
+uint16_t MODE_WIDTH = 0;
+uint16_t MODE_HEIGHT = 0;
+
+namespace {
+
+constexpr const char* FN = "display_init";
+
+constexpr uint32_t MAX_CRTCS = 16;
+constexpr uint32_t MAX_CONNECTORS = 16;
+constexpr uint32_t MAX_PLANES = 16;
+constexpr uint32_t MAX_ENCODERS = 16;
+constexpr uint32_t MAX_MODES = 64;
+constexpr uint32_t MAX_PROPS = 64;
+
+struct prop_name {
+    prop_index index;
+    uint32_t object_type;
+    std::string_view name;
+};
+
+// Which object owns which property, in slot order.
+constexpr std::array<prop_name, PROP_MAX> PROP_NAMES{{
+    {PROP_CONNECTOR_CRTC_ID, DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID"},
+    {PROP_MODE_ID, DRM_MODE_OBJECT_CRTC, "MODE_ID"},
+    {PROP_ACTIVE, DRM_MODE_OBJECT_CRTC, "ACTIVE"},
+    {PROP_FB_ID, DRM_MODE_OBJECT_PLANE, "FB_ID"},
+    {PROP_IN_FENCE_FD, DRM_MODE_OBJECT_PLANE, "IN_FENCE_FD"},
+    {PROP_PLANE_CRTC_ID, DRM_MODE_OBJECT_PLANE, "CRTC_ID"},
+    {PROP_CRTC_X, DRM_MODE_OBJECT_PLANE, "CRTC_X"},
+    {PROP_CRTC_Y, DRM_MODE_OBJECT_PLANE, "CRTC_Y"},
+    {PROP_CRTC_W, DRM_MODE_OBJECT_PLANE, "CRTC_W"},
+    {PROP_CRTC_H, DRM_MODE_OBJECT_PLANE, "CRTC_H"},
+    {PROP_SRC_X, DRM_MODE_OBJECT_PLANE, "SRC_X"},
+    {PROP_SRC_Y, DRM_MODE_OBJECT_PLANE, "SRC_Y"},
+    {PROP_SRC_W, DRM_MODE_OBJECT_PLANE, "SRC_W"},
+    {PROP_SRC_H, DRM_MODE_OBJECT_PLANE, "SRC_H"},
+}};
+
+template <typename T>
+uint64_t user_ptr(T* p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+struct connector_modes {
+    drm_mode_get_connector conn;
+    std::array<uint32_t, MAX_ENCODERS> encoders;
+    std::array<drm_mode_modeinfo, MAX_MODES> modes;
+    uint32_t mode_count; // entries we may look at: reported count bounded by the room
+};
+
+// Reads one connector twice: a probe with every count zero, then with room for the lists.
+void read_connector(int fd, uint32_t connector_id, connector_modes& c)
+{
+    drm_mode_get_connector probe{.connector_id = connector_id};
+    int ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &probe);
+    FATAL_CHECK(!ret, FN);
+
+    c.encoders = {};
+    c.modes = {};
+    c.conn = drm_mode_get_connector{
+        .encoders_ptr = user_ptr(c.encoders.data()),
+        .modes_ptr = user_ptr(c.modes.data()),
+        .count_modes = MAX_MODES,
+        .count_encoders = MAX_ENCODERS,
+        .connector_id = connector_id,
+    };
+    ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
+    FATAL_CHECK(!ret, FN);
+    c.mode_count = std::min(c.conn.count_modes, MAX_MODES);
+}
+
+void print_mode_list(const connector_modes& c)
+{
+    std::puts("  Available modes:");
+    for (uint32_t i = 0; i < c.mode_count; ++i) {
+        const drm_mode_modeinfo& m = c.modes[i];
+        std::printf("    mode[%d]: %s (%d x %d @ %dHz)\n", static_cast<int>(i), m.name, m.hdisplay,
+                    m.vdisplay, m.vrefresh);
+    }
+}
+
+// Mode by index in the first connector's list. Returns false when there is no connector.
+bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel,
+                          const uint32_t* connectors, uint32_t connector_count,
+                          connector_modes& chosen, drm_mode_modeinfo& mode)
+{
+    if (connector_count == 0)
+        return false;
+    read_connector(fd, connectors[0], chosen);
+    if (config.print_modes)
+        print_mode_list(chosen);
+    if (mode_sel >= chosen.mode_count) {
+        std::printf("mode index %d is out of range: the connector reports %u modes\n", mode_sel,
+                    chosen.conn.count_modes);
+        FATAL_CHECK(mode_sel < chosen.mode_count, FN);
+    }
+    mode = chosen.modes[mode_sel];
+    MODE_WIDTH = mode.hdisplay;
+    MODE_HEIGHT = mode.vdisplay;
+    if (config.print_target)
+        std::printf("Targeting mode[%d] (%d x %d @ %dHz)\n", mode_sel, mode.hdisplay, mode.vdisplay,
+                    mode.vrefresh);
+    return true;
+}
+
+// First 4320 x 2160 mode over all connectors; later connectors are not read.
+bool choose_mode_by_size(int fd, const uint32_t* connectors, uint32_t connector_count,
+                         connector_modes& chosen, drm_mode_modeinfo& mode)
+{
+    for (uint32_t i = 0; i < connector_count; ++i) {
+        read_connector(fd, connectors[i], chosen);
+        for (uint32_t m = 0; m < chosen.mode_count; ++m) {
+            if (chosen.modes[m].hdisplay == DEFECT_MODE_WIDTH &&
+                chosen.modes[m].vdisplay == DEFECT_MODE_HEIGHT) {
+                mode = chosen.modes[m];
+                MODE_WIDTH = mode.hdisplay;
+                MODE_HEIGHT = mode.vdisplay;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Looks up the names one object owns and records their ids in the handle.
+void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t object_type,
+                     uint32_t& prop_found)
+{
+    std::array<uint32_t, MAX_PROPS> ids{};
+    std::array<uint64_t, MAX_PROPS> values{};
+    drm_mode_obj_get_properties props{
+        .props_ptr = user_ptr(ids.data()),
+        .prop_values_ptr = user_ptr(values.data()),
+        .count_props = MAX_PROPS,
+        .obj_id = object_id,
+        .obj_type = object_type,
+    };
+    int ret = ioctl(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, &props);
+    FATAL_CHECK(!ret, FN);
+
+    const uint32_t count = std::min(props.count_props, MAX_PROPS);
+    for (uint32_t i = 0; i < count; ++i) {
+        drm_mode_get_property prop{.prop_id = ids[i]};
+        ret = ioctl(fd, DRM_IOCTL_MODE_GETPROPERTY, &prop);
+        FATAL_CHECK(!ret, FN);
+        const std::string_view name(prop.name, strnlen(prop.name, DRM_PROP_NAME_LEN));
+        for (const prop_name& p : PROP_NAMES) {
+            if (p.object_type == object_type && p.name == name) {
+                h.prop_id[p.index] = prop.prop_id;
+                prop_found |= 1u << p.index;
+            }
+        }
+    }
+}
+
+} // namespace
+
+void display_init(display_handle& h, const display_config& config, uint8_t mode_sel)
+{
+    h.config = &config;
+
+    int fd = open(DRM_DEVICE_PATH, O_RDWR | O_CLOEXEC);
+    FATAL_CHECK(fd >= 0, FN);
+
+    drm_set_client_cap cap{.capability = DRM_CLIENT_CAP_ATOMIC, .value = 1};
+    int ret = ioctl(fd, DRM_IOCTL_SET_CLIENT_CAP, &cap);
+    FATAL_CHECK(!ret, FN);
+    cap = {.capability = DRM_CLIENT_CAP_UNIVERSAL_PLANES, .value = 1};
+    ret = ioctl(fd, DRM_IOCTL_SET_CLIENT_CAP, &cap);
+    FATAL_CHECK(!ret, FN);
+
+    std::array<uint32_t, MAX_CRTCS> crtcs{};
+    std::array<uint32_t, MAX_CONNECTORS> connectors{};
+    drm_mode_card_res res{
+        .crtc_id_ptr = user_ptr(crtcs.data()),
+        .connector_id_ptr = user_ptr(connectors.data()),
+        .count_crtcs = MAX_CRTCS,
+        .count_connectors = MAX_CONNECTORS,
+    };
+    ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
+    FATAL_CHECK(!ret, FN);
+    const uint32_t crtc_count = std::min(res.count_crtcs, MAX_CRTCS);
+    const uint32_t connector_count = std::min(res.count_connectors, MAX_CONNECTORS);
+
+    std::array<uint32_t, MAX_PLANES> planes{};
+    drm_mode_get_plane_res plane_res{.plane_id_ptr = user_ptr(planes.data()),
+                                     .count_planes = MAX_PLANES};
+    ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
+    FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+
+    connector_modes chosen{};
+    drm_mode_modeinfo mode{};
+    const bool found =
+        config.search == mode_search::by_index
+            ? choose_mode_by_index(fd, config, mode_sel, connectors.data(), connector_count,
+                                   chosen, mode)
+            : choose_mode_by_size(fd, connectors.data(), connector_count, chosen, mode);
+    if (!found)
+        FATAL_CHECK(!"could not find matching mode", FN);
+
+    const uint32_t encoder_id =
+        chosen.conn.encoder_id != 0 ? chosen.conn.encoder_id : chosen.encoders[0];
+    drm_mode_get_encoder enc{.encoder_id = encoder_id};
+    ret = ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &enc);
+    FATAL_CHECK(!ret, FN);
+
+    uint32_t crtc_id = enc.crtc_id;
+    if (crtc_id == 0) {
+        FATAL_CHECK(enc.possible_crtcs != 0, FN);
+        const uint32_t crtc_index = static_cast<uint32_t>(__builtin_ctz(enc.possible_crtcs));
+        FATAL_CHECK(crtc_index < crtc_count, FN);
+        crtc_id = crtcs[crtc_index];
+    }
+
+    h.connector_id = chosen.conn.connector_id;
+    h.encoder_id = encoder_id;
+    h.crtc_id = crtc_id;
+    h.plane_id = planes[0];
+
+    uint32_t prop_found = 0;
+    find_properties(fd, h, h.connector_id, DRM_MODE_OBJECT_CONNECTOR, prop_found);
+    find_properties(fd, h, h.crtc_id, DRM_MODE_OBJECT_CRTC, prop_found);
+    find_properties(fd, h, h.plane_id, DRM_MODE_OBJECT_PLANE, prop_found);
+
+    drm_mode_create_blob blob{.data = user_ptr(&mode), .length = sizeof mode};
+    ret = ioctl(fd, DRM_IOCTL_MODE_CREATEPROPBLOB, &blob);
+    FATAL_CHECK(!ret, FN);
+    h.prop_value[PROP_MODE_ID] = blob.blob_id;
+
+    FATAL_CHECK(prop_found == ((1 << PROP_MAX) - 1), FN);
+
+    h.prop_value[PROP_CONNECTOR_CRTC_ID] = crtc_id;
+    h.prop_value[PROP_ACTIVE] = 1;
+    h.prop_value[PROP_PLANE_CRTC_ID] = crtc_id;
+    h.prop_value[PROP_CRTC_X] = 0;
+    h.prop_value[PROP_CRTC_Y] = 0;
+    h.prop_value[PROP_CRTC_W] = MODE_WIDTH;
+    h.prop_value[PROP_CRTC_H] = MODE_HEIGHT;
+    h.prop_value[PROP_SRC_X] = 0;
+    h.prop_value[PROP_SRC_Y] = 0;
+    h.prop_value[PROP_SRC_W] = uint64_t{MODE_WIDTH} << 16;
+    h.prop_value[PROP_SRC_H] = uint64_t{MODE_HEIGHT} << 16;
+    h.fd = fd;
+}

@@ -1,0 +1,118 @@
+#include "image/image_load.h"
+#include "common/fatal.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <stb/stb_image.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* FN = "display_create_fb";
+
+// One read straight into the mapping when rows are packed; one read per row when
+// the kernel pads them. Returns the bytes read, or -1 when the first read failed.
+ssize_t read_frame(int fd, const display_fb& fb)
+{
+    const size_t row_bytes = size_t{MODE_WIDTH} * 4;
+    const size_t frame_bytes = row_bytes * MODE_HEIGHT;
+    auto* dst = static_cast<unsigned char*>(fb.map);
+    if (fb.pitch == row_bytes)
+        return read(fd, dst, frame_bytes);
+
+    ssize_t total = 0;
+    for (uint32_t y = 0; y < MODE_HEIGHT; ++y) {
+        const ssize_t n = read(fd, dst + size_t{y} * fb.pitch, row_bytes);
+        if (n < 0)
+            return total == 0 ? -1 : total;
+        total += n;
+        if (static_cast<size_t>(n) != row_bytes)
+            break;
+    }
+    return total;
+}
+
+uint32_t load_raw(const display_fb& fb, const char* path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    FATAL_CHECK(fd >= 0, FN);
+    const ssize_t nread = read_frame(fd, fb);
+    if (nread != MODE_WIDTH * MODE_HEIGHT * 4)
+        std::printf("image %s doesn't match expected size (read %d bytes instead of %d)\n", path,
+                    static_cast<int>(nread), MODE_WIDTH * MODE_HEIGHT * 4);
+    close(fd);
+    FATAL_CHECK(nread == MODE_WIDTH*MODE_HEIGHT*4, FN);
+    return FORMAT_XR24;
+}
+
+void check_decoded_size(const char* path, int width, int height)
+{
+    if (width == MODE_WIDTH && height == MODE_HEIGHT)
+        return;
+    std::printf("image %s doesnt match expected size %d %d\n", path, MODE_WIDTH, MODE_HEIGHT);
+    FATAL_CHECK(width == MODE_WIDTH, FN);
+    FATAL_CHECK(height == MODE_HEIGHT, FN);
+}
+
+// Red, green, blue, alpha bytes to the XRGB word, alpha in the ignored byte.
+void convert_row_to_xrgb(uint32_t* dst, const unsigned char* src, uint32_t width)
+{
+    for (uint32_t x = 0; x < width; ++x, src += 4)
+        dst[x] = uint32_t{src[3]} << 24 | uint32_t{src[0]} << 16 | uint32_t{src[1]} << 8 | src[2];
+}
+
+// Decoded pixels are red, green, blue, alpha bytes, which is XB24 as they stand.
+// Where the plane cannot scan out XB24, each row is converted to XR24 as it is copied.
+uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, bool xbgr)
+{
+    const size_t row_bytes = size_t{MODE_WIDTH} * 4;
+    auto* dst = static_cast<unsigned char*>(fb.map);
+    if (xbgr && fb.pitch == row_bytes) {
+        std::memcpy(dst, data, row_bytes * MODE_HEIGHT);
+        return FORMAT_XB24;
+    }
+    for (uint32_t y = 0; y < MODE_HEIGHT; ++y) {
+        unsigned char* row = dst + size_t{y} * fb.pitch;
+        const unsigned char* src = data + size_t{y} * row_bytes;
+        if (xbgr)
+            std::memcpy(row, src, row_bytes);
+        else
+            convert_row_to_xrgb(reinterpret_cast<uint32_t*>(row), src, MODE_WIDTH);
+    }
+    return xbgr ? FORMAT_XB24 : FORMAT_XR24;
+}
+
+uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char* path)
+{
+    // A file whose header gives the wrong size is refused before anything is
+    // decoded, so a huge image never allocates its pixels first.
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    if (stbi_info(path, &width, &height, &channels))
+        check_decoded_size(path, width, height);
+
+    unsigned char* data = stbi_load(path, &width, &height, &channels, 4);
+    if (!data)
+        std::printf("error loading image %s with stb_image, %s\n", path, stbi_failure_reason());
+    FATAL_CHECK(data != 0, FN);
+    check_decoded_size(path, width, height);
+
+    const uint32_t format = copy_decoded(fb, data, display_plane_has_format(h, FORMAT_XB24));
+    stbi_image_free(data);
+    return format;
+}
+
+} // namespace
+
+bool is_raw_frame_path(const char* path)
+{
+    const size_t len = std::strlen(path);
+    return len > 3 && std::memcmp(path + len - 4, ".rgb", 4) == 0;
+}
+
+uint32_t load_image(const display_handle& h, const display_fb& fb, const char* path)
+{
+    return is_raw_frame_path(path) ? load_raw(fb, path) : load_decoded(h, fb, path);
+}
