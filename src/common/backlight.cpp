@@ -1,0 +1,89 @@
+#include "common/backlight.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Opens one file of the backlight device folder.
+FILE* open_in(const char* dir, const char* name, const char* mode)
+{
+    const std::string path = std::string{dir} + "/" + name;
+    return std::fopen(path.c_str(), mode);
+}
+
+// Reads the device maximum; -1 after any failure, with the failure's messages
+// already printed. The caller still holds the brightness file and closes it
+// without writing.
+int read_max_brightness(const char* dir)
+{
+    FILE* max_file = open_in(dir, "max_brightness", "r");
+    if (max_file == nullptr) {
+        std::puts("Could not open max brightness file");
+        std::puts("error reading max brightness");
+        return -1;
+    }
+    int max = -1;
+    if (std::fscanf(max_file, "%d", &max) != 1) {
+        std::puts("Error reading number from file!");
+        std::fclose(max_file);
+        std::puts("error reading max brightness");
+        return -1;
+    }
+    std::fclose(max_file);
+    if (max < 0) {
+        std::puts("error reading max brightness");
+        return -1;
+    }
+    return max;
+}
+
+// The two operations whose "on" level comes from the device maximum: the whole
+// maximum, or percent of it.
+void set_relative(bool off, int percent, bool whole_max, const char* dir)
+{
+    FILE* brightness = open_in(dir, "brightness", "w");
+    if (brightness == nullptr) {
+        std::puts("Could not open brightness file");
+        return;
+    }
+    if (off) {
+        std::fputs("0\n", brightness);
+        std::fclose(brightness);
+        return;
+    }
+    const int max = read_max_brightness(dir);
+    if (max < 0) {
+        std::fclose(brightness);
+        return;
+    }
+    const int level =
+        whole_max ? max : static_cast<int>(static_cast<double>(percent) / 100.0 *
+                                           static_cast<double>(max));
+    std::fprintf(brightness, "%d\n", level);
+    // The driver's verdict on the level only shows here; it is not reported.
+    std::fclose(brightness);
+}
+
+} // namespace
+
+void backlight_set(int on, const char* dir)
+{
+    set_relative(on == 0, 0, true, dir);
+}
+
+void backlight_set_percent(int percent, const char* dir)
+{
+    set_relative(percent <= 0, percent, false, dir);
+}
+
+void backlight_set_fixed(int on, const char* dir)
+{
+    FILE* brightness = open_in(dir, "brightness", "w");
+    if (brightness == nullptr) {
+        std::puts("Could not open brightness file");
+        return;
+    }
+    std::fputs(on != 0 ? "193\n" : "0\n", brightness);
+    std::fclose(brightness);
+}
