@@ -1,0 +1,30 @@
+#include "cli/decimal.h"
+
+#include <cstdlib>
+
+bool read_decimal(const char* text, int64_t& out)
+{
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text)
+        return false;
+    out = value;
+    return true;
+}
+
+int64_t decimal_i64(const char* text)
+{
+    int64_t value = 0;
+    read_decimal(text, value);
+    return value;
+}
+
+int32_t decimal_i32(const char* text)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(decimal_i64(text))));
+}
+
+uint8_t decimal_u8(const char* text)
+{
+    return static_cast<uint8_t>(std::strtoul(text, nullptr, 10));
+}

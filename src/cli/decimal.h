@@ -1,0 +1,21 @@
+// Decimal numbers from command lines and tool output, read without error checks
+// but with a defined result for every input.
+#pragma once
+
+#include <cstdint>
+
+// Optional white space, sign and decimal digits, as strtoll reads them; what
+// follows the digits is ignored. No digits: false and out untouched. Beyond the
+// 64-bit range the value saturates, as strtoll does.
+bool read_decimal(const char* text, int64_t& out);
+
+// The signed decimal of text, 0 when it holds no number.
+int64_t decimal_i64(const char* text);
+
+// The same kept to 32 bits the way the C library's int conversions keep it on
+// this platform: the low 32 bits of the 64-bit value, as two's complement. So
+// 4294967297 reads as 1 and 2147483648 as -2147483648.
+int32_t decimal_i32(const char* text);
+
+// An unsigned decimal (strtoul, base 10) kept modulo 256.
+uint8_t decimal_u8(const char* text);

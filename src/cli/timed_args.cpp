@@ -1,0 +1,76 @@
+#include "cli/timed_args.h"
+
+#include "cli/decimal.h"
+
+#include <cstring>
+
+timed_args parse_timed_args(int argc, const char* const* argv, FILE* notices)
+{
+    timed_args args{args_outcome::run, nullptr, 0, 0, 100, 0};
+    if (argc < 4) {
+        args.outcome = args_outcome::usage_error;
+        return args;
+    }
+    args.image_path = argv[1];
+    args.power_down = decimal_i32(argv[3]);
+    for (int i = 4; i < argc; i += 2) {
+        const char* option = argv[i];
+        const bool known = std::strcmp(option, "-b") == 0 || std::strcmp(option, "-m") == 0 ||
+                           std::strcmp(option, "-i") == 0;
+        if (!known) {
+            args.outcome = args_outcome::usage_error;
+            return args;
+        }
+        if (i + 1 >= argc) {
+            args.outcome = args_outcome::usage_ok;
+            return args;
+        }
+        const char* value = argv[i + 1];
+        if (option[1] == 'b') {
+            args.brightness = decimal_i32(value);
+            if (args.brightness > 100) {
+                std::fprintf(notices, "Capping requested brightness %d%% to 100%%\n",
+                             args.brightness);
+                args.brightness = 100;
+            }
+        } else if (option[1] == 'm') {
+            args.mode_sel = decimal_u8(value);
+        } else {
+            decimal_i64(value); // accepted for compatibility, no effect
+        }
+    }
+    args.display_ns = static_cast<uint64_t>(decimal_i64(argv[2]));
+    return args;
+}
+
+void print_timed_usage(const char* program)
+{
+    std::printf("usage: %s <image> <image display time in nsec ( 0 for infinite delay )> "
+                "<power down displays after image ( 1=power down)> [-m <mode_sel>] "
+                "[-b <brightness (0-100)>]\n",
+                program);
+}
+
+countdown countdown_from_ns(uint64_t display_ns)
+{
+    return {display_ns / NSEC_PER_SEC, display_ns % NSEC_PER_SEC};
+}
+
+bool countdown_tick(countdown& c)
+{
+    if (c.nsec < TICK_NSEC) {
+        if (c.sec == 0)
+            return false;
+        --c.sec;
+        c.nsec = TICK_SECOND_RESTART_NSEC;
+    } else {
+        c.nsec -= TICK_NSEC;
+    }
+    return true;
+}
+
+uint64_t countdown_sleeps(countdown c)
+{
+    // Every second is one restart tick and 98 more down to below one tick.
+    return c.nsec / TICK_NSEC + c.sec * (TICK_SECOND_RESTART_NSEC / TICK_NSEC + 1);
+}
