@@ -1,0 +1,363 @@
+// display_init against the fake device: requests, fields, choices and diagnostics.
+#include "display/display.h"
+#include "display_test_support.h"
+
+#include <gtest/gtest.h>
+
+using testing::ExitedWithCode;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+display_handle init_with(const fake_device& dev, const display_config& cfg, uint8_t mode_sel = 0,
+                         std::string* out = nullptr)
+{
+    fake_drm_reset(dev);
+    display_handle h{};
+    CaptureStdout();
+    display_init(h, cfg, mode_sel);
+    const std::string printed = GetCapturedStdout();
+    if (out)
+        *out = printed;
+    return h;
+}
+
+const fake_call* nth(fake_req r, int n)
+{
+    for (const fake_call& c : fake_drm_calls())
+        if (c.request == r && n-- == 0)
+            return &c;
+    return nullptr;
+}
+
+int count_of(fake_req r)
+{
+    int n = 0;
+    for (const fake_call& c : fake_drm_calls())
+        n += c.request == r;
+    return n;
+}
+
+drm_mode_modeinfo blob_mode(const display_handle& h)
+{
+    drm_mode_modeinfo m{};
+    const std::vector<uint8_t> blob = fake_blob(static_cast<uint32_t>(h.prop_value[PROP_MODE_ID]));
+    EXPECT_EQ(blob.size(), sizeof m);
+    std::memcpy(&m, blob.data(), std::min(blob.size(), sizeof m));
+    return m;
+}
+
+TEST(DisplayInitRequests, IssuedInOrderWithTheFieldsTheKernelNeeds)
+{
+    init_with(fake_default_device(), PANELSHOW_DISPLAY);
+    const auto& calls = fake_drm_calls();
+    std::vector<fake_req> head = requests_of(calls);
+    head.resize(8);
+    EXPECT_EQ(names_of(head), "OPEN SET_CLIENT_CAP SET_CLIENT_CAP GETRESOURCES GETPLANERESOURCES "
+                              "GETCONNECTOR GETCONNECTOR GETENCODER ");
+
+    const auto atomic = arg_of<drm_set_client_cap>(*nth(fake_req::SET_CLIENT_CAP, 0));
+    const auto planes = arg_of<drm_set_client_cap>(*nth(fake_req::SET_CLIENT_CAP, 1));
+    EXPECT_EQ(atomic.capability, 3u);
+    EXPECT_EQ(atomic.value, 1u);
+    EXPECT_EQ(planes.capability, 2u);
+    EXPECT_EQ(planes.value, 1u);
+
+    const auto res = arg_of<drm_mode_card_res>(*nth(fake_req::GETRESOURCES, 0));
+    EXPECT_EQ(res.count_crtcs, 16u);
+    EXPECT_EQ(res.count_connectors, 16u);
+    EXPECT_EQ(res.count_fbs, 0u);
+    EXPECT_EQ(res.count_encoders, 0u);
+    EXPECT_EQ(res.fb_id_ptr, 0u);
+    EXPECT_EQ(res.encoder_id_ptr, 0u);
+
+    EXPECT_EQ(arg_of<drm_mode_get_plane_res>(*nth(fake_req::GETPLANERESOURCES, 0)).count_planes, 16u);
+
+    const auto probe = arg_of<drm_mode_get_connector>(*nth(fake_req::GETCONNECTOR, 0));
+    EXPECT_EQ(probe.connector_id, 41u);
+    EXPECT_EQ(probe.count_modes | probe.count_encoders | probe.count_props, 0u);
+    EXPECT_EQ(probe.modes_ptr | probe.encoders_ptr | probe.props_ptr, 0u);
+    const auto full = arg_of<drm_mode_get_connector>(*nth(fake_req::GETCONNECTOR, 1));
+    EXPECT_EQ(full.count_modes, 64u);
+    EXPECT_EQ(full.count_encoders, 16u);
+    EXPECT_EQ(full.count_props, 0u);
+    EXPECT_EQ(full.props_ptr, 0u);
+
+    const auto enc = arg_of<drm_mode_get_encoder>(*nth(fake_req::GETENCODER, 0));
+    EXPECT_EQ(enc.encoder_id, 51u);
+
+    // Properties: connector, CRTC, plane, each with room for 64.
+    const uint32_t types[] = {DRM_MODE_OBJECT_CONNECTOR, DRM_MODE_OBJECT_CRTC, DRM_MODE_OBJECT_PLANE};
+    const uint32_t ids[] = {41, 31, 61};
+    for (int i = 0; i < 3; ++i) {
+        const auto p = arg_of<drm_mode_obj_get_properties>(*nth(fake_req::OBJ_GETPROPERTIES, i));
+        EXPECT_EQ(p.obj_type, types[i]) << "object " << i;
+        EXPECT_EQ(p.obj_id, ids[i]) << "object " << i;
+        EXPECT_EQ(p.count_props, 64u) << "object " << i;
+    }
+    EXPECT_EQ(calls.back().request, fake_req::CREATEPROPBLOB);
+    EXPECT_EQ(arg_of<drm_mode_create_blob>(calls.back()).length, 68u);
+}
+
+TEST(DisplayInitHandle, HoldsTheWholeCommitState)
+{
+    const display_handle h = init_with(fake_default_device(), PANELSHOW_DISPLAY);
+    EXPECT_EQ(h.connector_id, 41u);
+    EXPECT_EQ(h.encoder_id, 51u);
+    EXPECT_EQ(h.crtc_id, 31u);
+    EXPECT_EQ(h.plane_id, 61u);
+    EXPECT_GE(h.fd, 0);
+
+    const struct {
+        prop_index index;
+        uint32_t type;
+        const char* name;
+        uint64_t value;
+    } expected[] = {
+        {PROP_CONNECTOR_CRTC_ID, DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID", 31},
+        {PROP_ACTIVE, DRM_MODE_OBJECT_CRTC, "ACTIVE", 1},
+        {PROP_FB_ID, DRM_MODE_OBJECT_PLANE, "FB_ID", 0},
+        {PROP_IN_FENCE_FD, DRM_MODE_OBJECT_PLANE, "IN_FENCE_FD", 0},
+        {PROP_PLANE_CRTC_ID, DRM_MODE_OBJECT_PLANE, "CRTC_ID", 31},
+        {PROP_CRTC_X, DRM_MODE_OBJECT_PLANE, "CRTC_X", 0},
+        {PROP_CRTC_Y, DRM_MODE_OBJECT_PLANE, "CRTC_Y", 0},
+        {PROP_CRTC_W, DRM_MODE_OBJECT_PLANE, "CRTC_W", 4320},
+        {PROP_CRTC_H, DRM_MODE_OBJECT_PLANE, "CRTC_H", 2160},
+        {PROP_SRC_X, DRM_MODE_OBJECT_PLANE, "SRC_X", 0},
+        {PROP_SRC_Y, DRM_MODE_OBJECT_PLANE, "SRC_Y", 0},
+        {PROP_SRC_W, DRM_MODE_OBJECT_PLANE, "SRC_W", 4320ull << 16},
+        {PROP_SRC_H, DRM_MODE_OBJECT_PLANE, "SRC_H", 2160ull << 16},
+    };
+    for (const auto& e : expected) {
+        EXPECT_EQ(h.prop_id[e.index], fake_prop_id(e.type, e.name)) << e.name << " slot " << e.index;
+        EXPECT_EQ(h.prop_value[e.index], e.value) << e.name << " slot " << e.index;
+    }
+    EXPECT_EQ(h.prop_id[PROP_MODE_ID], fake_prop_id(DRM_MODE_OBJECT_CRTC, "MODE_ID"));
+    const drm_mode_modeinfo m = blob_mode(h);
+    EXPECT_EQ(m.hdisplay, 4320);
+    EXPECT_EQ(m.vdisplay, 2160);
+    EXPECT_EQ(m.vrefresh, 75u);
+}
+
+TEST(DisplayInitModeChoice, IndexPicksThatEntryAndSizesTheFrame)
+{
+    std::string out;
+    const display_handle h = init_with(fake_default_device(), PANELSHOW_DISPLAY, 1, &out);
+    EXPECT_EQ(out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
+    EXPECT_EQ(MODE_WIDTH, 1920);
+    EXPECT_EQ(MODE_HEIGHT, 1080);
+    EXPECT_EQ(h.prop_value[PROP_SRC_W], 1920ull << 16);
+    EXPECT_EQ(blob_mode(h).hdisplay, 1920);
+}
+
+TEST(DisplayInitModeChoice, PanelcolorListsEveryModeBeforeTargetingAndBeforeTheEncoder)
+{
+    std::string out;
+    init_with(fake_default_device(), PANELCOLOR_DISPLAY, 0, &out);
+    EXPECT_EQ(out, "  Available modes:\n"
+                   "    mode[0]: 4320x2160 (4320 x 2160 @ 75Hz)\n"
+                   "    mode[1]: 1920x1080 (1920 x 1080 @ 60Hz)\n"
+                   "    mode[2]: 3840x2160 (3840 x 2160 @ 30Hz)\n"
+                   "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
+}
+
+TEST(DisplayInitModeChoice, SizeSearchTakesTheFirstConnectorWithTheModeAndReadsNoFurther)
+{
+    fake_device dev;
+    std::vector<fake_failure> none;
+    ASSERT_TRUE(fake_drm_configure(
+        "conn=3840x2160@60,1920x1080@60;conn=1920x1080@60,4320x2160@30,4320x2160@75;conn=4320x2160@75",
+        dev, none));
+    dev = [&] {
+        fake_device d = fake_default_device();
+        d.connectors = dev.connectors;
+        d.encoders = dev.encoders;
+        return d;
+    }();
+    std::string out;
+    const display_handle h = init_with(dev, PANELDEFECT_DISPLAY, 0, &out);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(h.connector_id, 42u);
+    EXPECT_EQ(blob_mode(h).vrefresh, 30u) << "the first 4320 x 2160 mode listed wins";
+    EXPECT_EQ(count_of(fake_req::GETCONNECTOR), 4) << "the third connector must not be read";
+}
+
+TEST(DisplayInitModeChoice, EncoderAndCrtcFallbacks)
+{
+    fake_device dev = fake_default_device();
+    dev.crtcs = {31, 32, 33};
+    dev.connectors[0].encoder_id = 0;
+    dev.connectors[0].encoders = {57, 51};
+    dev.encoders = {{57, 0, 0b0100}, {51, 31, 1}};
+    const display_handle h = init_with(dev, PANELSHOW_DISPLAY);
+    EXPECT_EQ(h.encoder_id, 57u) << "no current encoder: the first of the connector's list";
+    EXPECT_EQ(h.crtc_id, 33u) << "no current CRTC: lowest bit of possible_crtcs";
+    EXPECT_EQ(h.prop_value[PROP_CONNECTOR_CRTC_ID], 33u);
+    EXPECT_EQ(h.prop_value[PROP_PLANE_CRTC_ID], 33u);
+}
+
+TEST(DisplayInitProperties, NamesMatchWholeAndExactlyAndLaterDuplicatesWin)
+{
+    fake_device dev = fake_default_device();
+    dev.extra_props = {"CRTC_ID_EXTRA", "CRTC", "crtc_id", "SRC_", "FB_ID"};
+    const display_handle h = init_with(dev, PANELSHOW_DISPLAY);
+    EXPECT_EQ(h.prop_id[PROP_CONNECTOR_CRTC_ID], fake_prop_id(DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID"));
+    EXPECT_EQ(h.prop_id[PROP_PLANE_CRTC_ID], fake_prop_id(DRM_MODE_OBJECT_PLANE, "CRTC_ID"));
+    EXPECT_NE(h.prop_id[PROP_CONNECTOR_CRTC_ID], h.prop_id[PROP_PLANE_CRTC_ID]);
+    // The decoy "FB_ID" comes after the real one in the plane's list.
+    const uint32_t plane_props = 12;
+    EXPECT_EQ(h.prop_id[PROP_FB_ID], 300 + plane_props + 4);
+}
+
+// ---- failures ----
+
+struct init_failure_case {
+    fake_req request;
+    uint32_t occurrence;
+    const char* condition;
+};
+
+class DisplayInitFailure : public testing::TestWithParam<init_failure_case> {};
+
+TEST_P(DisplayInitFailure, EndsWithItsDiagnosticAndStatusOne)
+{
+    const init_failure_case c = GetParam();
+    EXPECT_EXIT(
+        {
+            fake_drm_reset(fake_default_device());
+            fake_drm_fail({c.request, c.occurrence, 1, EIO});
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 0);
+        },
+        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", c.condition));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRequest, DisplayInitFailure,
+    testing::Values(init_failure_case{fake_req::OPEN, 1, "fd >= 0"},
+                    init_failure_case{fake_req::SET_CLIENT_CAP, 1, "!ret"},
+                    init_failure_case{fake_req::SET_CLIENT_CAP, 2, "!ret"},
+                    init_failure_case{fake_req::GETRESOURCES, 1, "!ret"},
+                    init_failure_case{fake_req::GETPLANERESOURCES, 1,
+                                      "!ret && plane_res\\.count_planes >= 1"},
+                    init_failure_case{fake_req::GETCONNECTOR, 1, "!ret"},
+                    init_failure_case{fake_req::GETCONNECTOR, 2, "!ret"},
+                    init_failure_case{fake_req::GETENCODER, 1, "!ret"},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 1, "!ret"},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 3, "!ret"},
+                    init_failure_case{fake_req::GETPROPERTY, 1, "!ret"},
+                    init_failure_case{fake_req::GETPROPERTY, 9, "!ret"},
+                    init_failure_case{fake_req::CREATEPROPBLOB, 1, "!ret"}),
+    [](const testing::TestParamInfo<init_failure_case>& info) {
+        return std::string(fake_req_name(info.param.request)) + "_" +
+               std::to_string(info.param.occurrence);
+    });
+
+TEST(DisplayInitFailures, NoPlanesStopBeforeAnyConnectorIsRead)
+{
+    request_log log;
+    EXPECT_EXIT(
+        {
+            fake_device dev = fake_default_device();
+            dev.planes.clear();
+            dev.log_path = log.path;
+            fake_drm_reset(dev);
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 0);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init", "!ret && plane_res\\.count_planes >= 1"));
+    EXPECT_EQ(log.text().find("GETCONNECTOR"), std::string::npos) << log.text();
+}
+
+TEST(DisplayInitFailures, NoConnectorMeansNoMatchingModeInEveryForm)
+{
+    for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY, &PANELDEFECT_DISPLAY}) {
+        EXPECT_EXIT(
+            {
+                fake_device dev = fake_default_device();
+                dev.connectors.clear();
+                fake_drm_reset(dev);
+                display_handle h{};
+                display_init(h, *cfg, 0);
+            },
+            ExitedWithCode(1),
+            fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\""));
+    }
+}
+
+TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
+{
+    request_log log;
+    EXPECT_EXIT(
+        {
+            fake_device dev = fake_default_device();
+            fake_device parsed;
+            std::vector<fake_failure> none;
+            fake_drm_configure("conn=3840x2160@60;conn=4320x2161@75", parsed, none);
+            dev.connectors = parsed.connectors;
+            dev.encoders = parsed.encoders;
+            dev.log_path = log.path;
+            fake_drm_reset(dev);
+            display_handle h{};
+            display_init(h, PANELDEFECT_DISPLAY);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\""));
+    std::string text = log.text();
+    size_t reads = 0;
+    for (size_t at = 0; (at = text.find("GETCONNECTOR ok", at)) != std::string::npos; ++at)
+        ++reads;
+    EXPECT_EQ(reads, 4u) << text;
+}
+
+TEST(DisplayInitFailures, MissingPlanePropertyStopsAfterTheBlobIsCreated)
+{
+    request_log log;
+    EXPECT_EXIT(
+        {
+            fake_device dev = fake_default_device();
+            dev.missing_props = {"IN_FENCE_FD"};
+            dev.log_path = log.path;
+            fake_drm_reset(dev);
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 0);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init",
+                   "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)"));
+    EXPECT_NE(log.text().find("CREATEPROPBLOB ok"), std::string::npos) << log.text();
+}
+
+TEST(DisplayInitFailures, ModeIndexBeyondTheListNamesIndexAndCount)
+{
+    request_log out;
+    EXPECT_EXIT(
+        {
+            std::freopen(out.path.c_str(), "w", stdout);
+            fake_drm_reset(fake_default_device());
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 3);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init", "mode_sel < chosen\\.mode_count"));
+    EXPECT_EQ(out.text(), "mode index 3 is out of range: the connector reports 3 modes\n");
+}
+
+TEST(DisplayInitFailures, EncoderWithoutAnyPossibleCrtcIsRefused)
+{
+    fake_device dev = fake_default_device();
+    dev.encoders[0].crtc_id = 0;
+    dev.encoders[0].possible_crtcs = 0;
+    EXPECT_EXIT(
+        {
+            fake_drm_reset(dev);
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 0);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init", "enc\\.possible_crtcs != 0"));
+}
+
+} // namespace
