@@ -1,0 +1,125 @@
+// panelshow_sequence's command line, its delays, and ending an image program.
+#include "cli/sequence_args.h"
+#include "launch/child.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+sequence_args parse(std::vector<const char*> words)
+{
+    words.insert(words.begin(), "panelshow_sequence");
+    return parse_sequence_args(static_cast<int>(words.size()), words.data());
+}
+
+void expect_delay(sequence_delay d, uint64_t sec, uint64_t nsec, const char* what)
+{
+    EXPECT_EQ(d.sec, sec) << what;
+    EXPECT_EQ(d.nsec, nsec) << what;
+}
+
+bool process_exists(pid_t pid)
+{
+    struct stat st{};
+    return stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0;
+}
+
+TEST(SequenceArgs, WordCountsDecideUsageAndMode)
+{
+    EXPECT_EQ(parse({"dir", "1"}).outcome, args_outcome::usage_error);
+    EXPECT_EQ(parse({"dir", "1", "2", "-x", "5"}).outcome, args_outcome::usage_ok);
+
+    const sequence_args five = parse({"dir", "1", "2", "-m", "300"});
+    EXPECT_EQ(five.outcome, args_outcome::run);
+    EXPECT_EQ(five.mode_sel, 44);
+    EXPECT_STREQ(five.directory, "dir");
+    EXPECT_STREQ(five.settle_text, "1");
+    EXPECT_STREQ(five.display_text, "2");
+
+    // Four, or six and more: nothing after the third is read.
+    EXPECT_EQ(parse({"dir", "1", "2", "-m"}).mode_sel, 0);
+    const sequence_args six = parse({"dir", "1", "2", "-m", "5", "x"});
+    EXPECT_EQ(six.outcome, args_outcome::run);
+    EXPECT_EQ(six.mode_sel, 0);
+}
+
+TEST(SequenceDelay, ZeroOrNoNumberFallsBackToJustUnderOneSecond)
+{
+    for (const char* text : {"0", "abc", ""}) {
+        const delay_reading r = read_delay(text);
+        EXPECT_EQ(r.outcome, delay_outcome::fallback) << '"' << text << '"';
+        expect_delay(r.delay, 0, 999999999, text);
+    }
+}
+
+TEST(SequenceDelay, SplitsIntoSecondsAndNanoseconds)
+{
+    const delay_reading settle = read_delay("2500000000");
+    EXPECT_EQ(settle.outcome, delay_outcome::ok);
+    expect_delay(settle.delay, 2, 500000000, "2,500,000,000");
+    expect_delay(read_delay("500000000").delay, 0, 500000000, "500,000,000");
+    expect_delay(read_delay("1").delay, 0, 1, "1");
+}
+
+TEST(SequenceDelay, NegativeIsRefused)
+{
+    EXPECT_EQ(read_delay("-1").outcome, delay_outcome::negative);
+    EXPECT_EQ(read_delay("-5000000000").outcome, delay_outcome::negative);
+}
+
+TEST(SequenceDelay, LitTimeAddsExtraWithCarry)
+{
+    const sequence_delay fallback{0, DELAY_FALLBACK_NSEC};
+    expect_delay(lit_time(fallback, FIRST_EXTRA_NSEC), 1, 124499999, "first image, 0 0");
+    expect_delay(lit_time(fallback, LATER_EXTRA_NSEC), 1, 24899999, "later image, 0 0");
+
+    const sequence_delay half{0, 500000000};
+    expect_delay(lit_time(half, FIRST_EXTRA_NSEC), 0, 624500000, "first image, 0.5 s");
+    expect_delay(lit_time(half, LATER_EXTRA_NSEC), 0, 524900000, "later image, 0.5 s");
+
+    expect_delay(lit_time({0, 975100000}, LATER_EXTRA_NSEC), 1, 0, "carry to exactly 1 s");
+    expect_delay(lit_time({7, 900000000}, FIRST_EXTRA_NSEC), 8, 24500000, "carry onto seconds");
+}
+
+TEST(SequenceDelay, FirstImageSettlesFor1200Milliseconds)
+{
+    const timespec t = to_timespec(FIRST_SETTLE);
+    EXPECT_EQ(t.tv_sec, 1);
+    EXPECT_EQ(t.tv_nsec, 200000000);
+}
+
+TEST(KilledChild, IsReapedBeforeReturning)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (;;)
+            pause();
+    }
+    EXPECT_TRUE(kill_and_reap(child));
+    errno = 0;
+    EXPECT_EQ(waitpid(child, nullptr, WNOHANG), -1) << "child " << child << " was not reaped";
+    EXPECT_EQ(errno, ECHILD);
+    EXPECT_FALSE(process_exists(child)) << "child " << child << " still in /proc";
+}
+
+TEST(KilledChild, ThatHadAlreadyExitedIsReapedToo)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(1);
+    usleep(50000); // let it become a zombie first, as a failed exec does
+    EXPECT_TRUE(kill_and_reap(child));
+    EXPECT_FALSE(process_exists(child)) << "zombie " << child << " left behind";
+}
+
+} // namespace
