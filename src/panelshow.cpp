@@ -47,7 +47,9 @@ int main(int argc, char** argv)
         }
     }
 
-    // Hold the image: the device stays open until a signal ends the process.
+    // Hold the image: the device stays open until a signal ends the process. Our
+    // lines must not sit in a buffer that the killing signal throws away.
+    std::fflush(stdout);
     for (;;)
         pause();
 }

@@ -1,0 +1,284 @@
+// panelshow as a user runs it, on the fake DRM device.
+#include "image/image_load.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+#include <stb/stb_image_write.h>
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int WIDE_W = 1920; // mode 1 of the fake device; smaller images keep tests quick
+constexpr int WIDE_H = 1080;
+
+struct panelshow_run {
+    running_program proc;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+// Runs panelshow; a run that holds the image is ended once the frame was committed.
+panelshow_run run_panelshow(const std::vector<std::string>& args, const temp_dir& dir,
+                            const std::string& fake_config = "")
+{
+    program_spec spec;
+    spec.argv = {built_program("panelshow")};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.env = {"LD_PRELOAD=" + fake_drm_library(),
+                "FAKE_DRM=frame=" + dir.file("frame") + ";log=" + dir.file("log") + ";" +
+                    fake_config};
+    panelshow_run r{start_program(spec), "", "", -1};
+    // It either ends by itself or commits and holds the image; a holding run is ended here.
+    for (int waited = 0; r.status == -1 && waited < 10000; waited += 10) {
+        r.status = wait_program(r.proc, 10);
+        if (r.status == -1 && read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos)
+            break;
+    }
+    if (r.status == -1) {
+        if (std::find(args.begin(), args.end(), "-v") != args.end())
+            wait_for_text(r.proc.out_path, "Image is now displayed\n", 2000);
+        // Whatever a holding run reports comes right after its commit.
+        wait_program(r.proc, 100);
+        kill_program(r.proc);
+        r.status = -1;
+    }
+    r.out = program_stdout(r.proc);
+    r.err = program_stderr(r.proc);
+    return r;
+}
+
+std::string fatal(const std::string& condition)
+{
+    return "panelshow: src/image/image_load.cpp:[0-9]+: display_create_fb: Assertion `" +
+           condition + "' failed\\.\n";
+}
+
+void expect_fatal(const panelshow_run& r, const std::string& condition_regex)
+{
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(fatal(condition_regex)))) << r.err;
+}
+
+// Every pixel differs from its neighbours, so a shifted or swapped byte shows.
+std::string raw_frame(int w, int h, size_t extra = 0)
+{
+    std::string bytes(size_t(w) * h * 4 + extra, '\0');
+    uint32_t x = 0x12345678;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> rgba_pixels(int w, int h)
+{
+    std::vector<uint8_t> px(size_t(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &px[(size_t(y) * w + x) * 4];
+            p[0] = uint8_t(x * 7 + y);
+            p[1] = uint8_t(x ^ y);
+            p[2] = uint8_t(y * 3 + 11);
+            p[3] = (x + y) % 5 == 0 ? 0 : uint8_t(x + 2 * y); // some fully transparent
+        }
+    return px;
+}
+
+std::string write_png(const temp_dir& dir, const std::string& name, int w, int h)
+{
+    const std::vector<uint8_t> px = rgba_pixels(w, h);
+    const std::string path = dir.file(name);
+    stbi_write_png(path.c_str(), w, h, 4, px.data(), w * 4);
+    return path;
+}
+
+TEST(PanelshowRawPath, NameDecidesTheLoadPath)
+{
+    EXPECT_TRUE(is_raw_frame_path(".rgb"));
+    EXPECT_TRUE(is_raw_frame_path("dir/frame.rgb"));
+    EXPECT_FALSE(is_raw_frame_path("frame.RGB"));
+    EXPECT_FALSE(is_raw_frame_path("frame.rgb.png"));
+    EXPECT_FALSE(is_raw_frame_path("rgb"));
+}
+
+TEST(PanelshowCommandLine, UsageLinesAndStatuses)
+{
+    temp_dir dir;
+    const std::string usage = "usage: " + built_program("panelshow") +
+                              " <image> [-v (verbose)] [-m <mode_sel>]\n";
+    struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{}, 0},
+        {{"img.png", "-m"}, 0},
+        {{"img.png", "-v", "-m"}, 0},
+        {{"img.png", "-x"}, 1},
+        {{"img.png", "other.png"}, 1},
+        {{"img.png", "-m", "1", "--v"}, 1},
+    };
+    for (const auto& c : cases) {
+        const panelshow_run r = run_panelshow(c.args, dir);
+        EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.out, usage) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(PanelshowRawFrame, FrameReachesTheBufferByteForByte)
+{
+    temp_dir dir;
+    const std::string frame = raw_frame(4320, 2160, 1000); // longer files are accepted
+    write_file(dir.file("img.rgb"), frame);
+    const panelshow_run r = run_panelshow({dir.file("img.rgb")}, dir);
+    EXPECT_EQ(r.status, -1) << "panelshow must hold the image";
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
+    const std::string shown = read_file(dir.file("frame"));
+    ASSERT_EQ(shown.size(), size_t(4320) * 2160 * 4);
+    EXPECT_TRUE(shown == frame.substr(0, shown.size())) << "first differing byte at "
+        << std::mismatch(shown.begin(), shown.end(), frame.begin()).first - shown.begin();
+    EXPECT_EQ(read_file(dir.file("log")).find("READ"), std::string::npos)
+        << "without -v the flip event is never read";
+}
+
+TEST(PanelshowRawFrame, PaddedRowsStillShowThePackedFile)
+{
+    temp_dir dir;
+    const std::string frame = raw_frame(4320, 2160);
+    write_file(dir.file("img.rgb"), frame);
+    const panelshow_run r = run_panelshow({dir.file("img.rgb")}, dir, "pitch_padding=128");
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(read_file(dir.file("frame")) == frame);
+}
+
+TEST(PanelshowRawFrame, ShortOrMissingFilesStop)
+{
+    temp_dir dir;
+    write_file(dir.file("short.rgb"), raw_frame(4320, 2160).substr(1));
+    panelshow_run r = run_panelshow({dir.file("short.rgb")}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nimage " + dir.file("short.rgb") +
+                         " doesn't match expected size (read 37324799 bytes instead of 37324800)\n");
+    expect_fatal(r, "nread == MODE_WIDTH\\*MODE_HEIGHT\\*4");
+
+    r = run_panelshow({dir.file("missing.rgb")}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
+    expect_fatal(r, "fd >= 0");
+}
+
+TEST(PanelshowDecoded, PngShowsItsStoredColoursUnblended)
+{
+    temp_dir dir;
+    const std::string png = write_png(dir, "img.png", WIDE_W, WIDE_H);
+    const std::vector<uint8_t> px = rgba_pixels(WIDE_W, WIDE_H);
+
+    // A plane that scans out XB24 gets the decoder's bytes as they are.
+    panelshow_run r = run_panelshow({png, "-m", "257"}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
+    std::string shown = read_file(dir.file("frame"));
+    ASSERT_EQ(shown.size(), px.size());
+    EXPECT_TRUE(std::equal(px.begin(), px.end(), reinterpret_cast<const uint8_t*>(shown.data())));
+
+    // A plane without XB24 gets XR24 words of the same colours.
+    r = run_panelshow({png, "-m", "1"}, dir, "noxbgr");
+    shown = read_file(dir.file("frame"));
+    ASSERT_EQ(shown.size(), px.size());
+    for (size_t i = 0; i < px.size(); i += 4) {
+        const auto* s = reinterpret_cast<const uint8_t*>(shown.data()) + i;
+        if (s[0] != px[i + 2] || s[1] != px[i + 1] || s[2] != px[i]) {
+            ADD_FAILURE() << "pixel " << (i / 4) % WIDE_W << "," << (i / 4) / WIDE_W
+                          << " shows other colours";
+            break;
+        }
+    }
+}
+
+TEST(PanelshowDecoded, WrongSizesNameTheExpectedSize)
+{
+    temp_dir dir;
+    const std::string narrow = write_png(dir, "narrow.png", 100, WIDE_H);
+    panelshow_run r = run_panelshow({narrow, "-m", "1"}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\nimage " + narrow +
+                         " doesnt match expected size 1920 1080\n");
+    expect_fatal(r, "width == MODE_WIDTH");
+
+    const std::string short_png = write_png(dir, "short.png", WIDE_W, 20);
+    r = run_panelshow({short_png, "-m", "1"}, dir);
+    expect_fatal(r, "height == MODE_HEIGHT");
+}
+
+TEST(PanelshowDecoded, HugeImageIsRefusedFromItsHeader)
+{
+    // A PNG header announcing 16384 x 16384 with no image data behind it: the size
+    // check must come before any decoding.
+    temp_dir dir;
+    const unsigned char header[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                    0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                    0, 0, 0x40, 0, 0, 0, 0x40, 0, 8, 6, 0, 0, 0,
+                                    0x00, 0x00, 0x00, 0x00};
+    write_file(dir.file("huge.png"), std::string(reinterpret_cast<const char*>(header), sizeof header));
+    const panelshow_run r = run_panelshow({dir.file("huge.png")}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nimage " + dir.file("huge.png") +
+                         " doesnt match expected size 4320 2160\n");
+    expect_fatal(r, "width == MODE_WIDTH");
+}
+
+TEST(PanelshowDecoded, UnreadableFilesGiveTheDecodersReason)
+{
+    temp_dir dir;
+    panelshow_run r = run_panelshow({dir.file("missing.png")}, dir);
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nerror loading image " +
+                         dir.file("missing.png") + " with stb_image, can't fopen\n");
+    expect_fatal(r, "data != 0");
+
+    write_file(dir.file("text.png"), "not an image at all");
+    r = run_panelshow({dir.file("text.png")}, dir);
+    EXPECT_NE(r.out.find("with stb_image, unknown image type\n"), std::string::npos) << r.out;
+    expect_fatal(r, "data != 0");
+}
+
+TEST(PanelshowVerbose, ReportsTheTimeOnceAfterTheFlip)
+{
+    temp_dir dir;
+    write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
+    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir);
+    EXPECT_EQ(r.status, -1) << "still holding after the report";
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("Targeting mode\\[1\\] \\(1920 x 1080 @ 60Hz\\)\n"
+                                                   "Time from display_flip to image displayed: "
+                                                   "[0-9]+\\.[0-9]{3} seconds\n"
+                                                   "Image is now displayed\n")))
+        << r.out;
+}
+
+TEST(PanelshowVerbose, FailedWaitOnlySuppressesTheTime)
+{
+    temp_dir dir;
+    write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
+    panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, dir, "fail=POLL:1:1:5");
+    EXPECT_EQ(r.status, -1) << "the image stays up";
+    EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
+    EXPECT_EQ(r.err, "poll: Input/output error\n");
+
+    r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, dir, "fail=READ:1:1:5");
+    EXPECT_EQ(r.err, "read drm event: Input/output error\n");
+}
+
+TEST(PanelshowDisplay, CommitFailureIsFatalWithoutRetry)
+{
+    temp_dir dir;
+    write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
+    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1"}, dir, "fail=ATOMIC:1:1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
+    EXPECT_TRUE(std::regex_match(
+        r.err, std::regex("panelshow: src/display/display_fb.cpp:[0-9]+: display_flip: "
+                          "Assertion `!ret' failed\\.\n")))
+        << r.err;
+}
+
+} // namespace
