@@ -1,0 +1,43 @@
+# Guest side of the panelshow real-kernel tests, run by tools/virtual-panel/virtual-panel.
+# Each case leaves NAME.stdout, NAME.stderr and NAME.status with the host (and NAME.ppm
+# when something was shown); tests/vm/panelshow_vm.sh judges them.
+
+# show NAME ARGS...: panelshow should hold the image; screendump it, then end it.
+show() {
+    local name="$1" pid
+    shift
+    panelshow "$@" >"/tmp/$name.stdout" 2>"/tmp/$name.stderr" &
+    pid=$!
+    wait_scanout panelshow "$pid" && snap "$name"
+    kill "$pid" 2>/dev/null
+    wait "$pid"
+    echo $? >"/tmp/$name.status"
+    wait_no_scanout panelshow
+    collect "$name"
+}
+
+# fails NAME ARGS...: panelshow should stop by itself (killed after 30 s if not).
+fails() {
+    local name="$1"
+    shift
+    timeout 30 panelshow "$@" >"/tmp/$name.stdout" 2>"/tmp/$name.stderr"
+    echo $? >"/tmp/$name.status"
+    wait_no_scanout panelshow
+    collect "$name"
+}
+
+collect() {
+    fetch "/tmp/$1.stdout"
+    fetch "/tmp/$1.stderr"
+    fetch "/tmp/$1.status"
+}
+
+show raw /data/frame.rgb
+show png_alpha /data/alpha.png
+show jpeg /data/photo.jpg
+show verbose /data/frame.rgb -v
+fails narrow_png /data/narrow.png
+fails short_png /data/short.png
+fails short_raw /data/short.rgb
+fails missing_png /data/missing.png
+fails missing_raw /data/missing.rgb
