@@ -1,0 +1,37 @@
+#include "cli/channel_keys.h"
+
+channel_key find_channel_key(const std::array<channel_key_row, 4>& rows, int key)
+{
+    for (const channel_key_row& row : rows)
+        for (size_t col = 0; col < row.keys.size(); ++col)
+            if (row.keys[col] == key)
+                return {true, row.op, row.value, KEY_COLUMN_CHANNELS[col]};
+    return {false, channel_op::set, 0, 0};
+}
+
+void apply_channel_key(col_color& c, const channel_key& k)
+{
+    switch (k.op) {
+    case channel_op::set:
+        color_set(c, k.value, k.selector);
+        break;
+    case channel_op::inc:
+        color_inc(c, k.selector, k.value);
+        break;
+    case channel_op::dec:
+        color_dec(c, k.selector, k.value);
+        break;
+    }
+}
+
+void print_channel_key_rows(FILE* out, const std::array<channel_key_row, 4>& rows,
+                            const char* gap)
+{
+    for (const channel_key_row& row : rows) {
+        const char* label = row.op == channel_op::inc   ? "inc by"
+                            : row.op == channel_op::dec ? "dec by"
+                                                        : "set to";
+        std::fprintf(out, "  %s %3d:%s%c  %c  %c  %c\n", label, row.value, gap, row.keys[0],
+                     row.keys[1], row.keys[2], row.keys[3]);
+    }
+}

@@ -1,0 +1,178 @@
+#include "cli/panelcolor_args.h"
+#include "cli/channel_keys.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr auto KEY_ROWS = channel_key_rows(COLOR_STEP);
+constexpr int KEY_ENTER = 0x0A;
+constexpr int KEY_ESCAPE = 0x1B;
+constexpr int KEY_TAB = 0x09;
+
+uint8_t colour_value(const char* text)
+{
+    return static_cast<uint8_t>(std::strtoul(text, nullptr, 0) & 0xFF);
+}
+
+uint8_t mask_value(const char* text)
+{
+    return static_cast<uint8_t>(std::strtoul(text, nullptr, 0) & 0x7);
+}
+
+col_color grey(uint8_t w, uint8_t mask)
+{
+    return {w, w, w, mask};
+}
+
+} // namespace
+
+panelcolor_args parse_panelcolor_args(int argc, const char* const* argv)
+{
+    panelcolor_args args{.outcome = args_outcome::run,
+                         .usage_first = false,
+                         .mode_sel = 0,
+                         .pattern = {.even = grey(255, CHANNEL_ALL),
+                                     .odd = grey(255, CHANNEL_ALL),
+                                     .left_enabled = true,
+                                     .right_enabled = true}};
+    int i = 1;
+    while (i < argc && std::strcmp(argv[i], "-m") == 0) {
+        if (i + 1 >= argc) {
+            args.outcome = args_outcome::usage_ok;
+            return args;
+        }
+        args.mode_sel = static_cast<uint8_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        i += 2;
+    }
+
+    const char* const* v = argv + i;
+    col_color& even = args.pattern.even;
+    col_color& odd = args.pattern.odd;
+    switch (argc - i) {
+    case 0:
+        args.usage_first = true;
+        break;
+    case 1:
+        even = odd = grey(colour_value(v[0]), CHANNEL_ALL);
+        break;
+    case 2:
+        even = grey(colour_value(v[0]), CHANNEL_ALL);
+        odd = grey(colour_value(v[1]), CHANNEL_ALL);
+        break;
+    case 3:
+        even = odd = {colour_value(v[0]), colour_value(v[1]), colour_value(v[2]), CHANNEL_ALL};
+        break;
+    case 4:
+        even = grey(colour_value(v[0]), mask_value(v[2]));
+        odd = grey(colour_value(v[1]), mask_value(v[3]));
+        break;
+    case 6:
+    case 8:
+        even = {colour_value(v[0]), colour_value(v[1]), colour_value(v[2]), CHANNEL_ALL};
+        odd = {colour_value(v[3]), colour_value(v[4]), colour_value(v[5]), CHANNEL_ALL};
+        if (argc - i == 8) {
+            even.change_mask = mask_value(v[6]);
+            odd.change_mask = mask_value(v[7]);
+        }
+        break;
+    default:
+        args.outcome = args_outcome::usage_ok;
+        break;
+    }
+    return args;
+}
+
+// The usage text doubles as the key help; its key rows come from KEY_ROWS and the
+// switch in panelcolor_key below handles exactly the keys it names.
+void print_panelcolor_usage(FILE* out, const char* p)
+{
+    std::fprintf(out, "usage: %s [-m <mode_sel>] (no args: Set w=127)\n", p);
+    std::fprintf(out, "       %s [-m <mode_sel>] <w>\n", p);
+    std::fprintf(out, "       %s [-m <mode_sel>] <wEven> <wOdd>\n", p);
+    std::fprintf(out, "       %s [-m <mode_sel>] <r> <g> <b>\n", p);
+    std::fprintf(out,
+                 "       %s [-m <mode_sel>] <wEven> <wOdd> <rgbChangeMaskEven> "
+                 "<rgbChangeMaskOdd>\n",
+                 p);
+    std::fprintf(out, "       %s [-m <mode_sel>] <rOdd> <gOdd> <bOdd> <rEven> <gEven> <bEven>\n",
+                 p);
+    std::fprintf(out,
+                 "       %s [-m <mode_sel>] <rOdd> <gOdd> <bOdd> <rEven> <gEven> <bEven> "
+                 "<rgbChangeMaskEven> <rgbChangeMaskOdd>\n",
+                 p);
+    std::fputs("       w (R, G, & B), r, g, b: 0-255\n"
+               "       even / odd columns; both cols if not specified\n"
+               "       rgbChangeMask: 0x7 = enable changes to R, G, & B\n"
+               "\n"
+               "interactive:\n"
+               "  subpixel:    W  R  G  B\n",
+               out);
+    print_channel_key_rows(out, KEY_ROWS, "  ");
+    std::fputs("  swap even/odd col settings: [SPACE]\n"
+               "  enable L & R display:       5\n"
+               "  toggle L display enable:    t\n"
+               "  toggle R display enable:    g\n"
+               "  disable L & R display:      b\n"
+               "  swap L & R display enables: [TAB]\n"
+               "  print this help: ?\n"
+               "\n",
+               out);
+}
+
+key_result panelcolor_key(pattern_state& s, int key, const char* program, FILE* out)
+{
+    if (const channel_key k = find_channel_key(KEY_ROWS, key); k.found) {
+        apply_channel_key(s.even, k);
+        apply_channel_key(s.odd, k);
+        return key_result::redraw;
+    }
+    switch (key) {
+    case ' ':
+        std::swap(s.even, s.odd);
+        return key_result::redraw;
+    case '5':
+        s.left_enabled = s.right_enabled = true;
+        return key_result::redraw;
+    case 't':
+        s.left_enabled = !s.left_enabled;
+        return key_result::redraw;
+    case 'g':
+        s.right_enabled = !s.right_enabled;
+        return key_result::redraw;
+    case 'b':
+        s.left_enabled = s.right_enabled = false;
+        return key_result::redraw;
+    case KEY_TAB:
+        std::swap(s.left_enabled, s.right_enabled);
+        return key_result::redraw;
+    case '?':
+        print_panelcolor_usage(out, program);
+        return key_result::none;
+    case KEY_ENTER:
+    case KEY_ESCAPE:
+        return key_result::stop;
+    default:
+        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
+        print_panelcolor_usage(out, program);
+        return key_result::none;
+    }
+}
+
+void print_cols(FILE* out, const char* label, const col_color& c)
+{
+    auto lock = [&](uint8_t channel) { return (c.change_mask & channel) ? "        " : "(locked)"; };
+    std::fprintf(out, "%s Cols: R: 0x%02x (%3d) %s  G: 0x%02x (%3d) %s  B: 0x%02x (%3d) %s\n",
+                 label, c.r, c.r, lock(CHANNEL_RED), c.g, c.g, lock(CHANNEL_GREEN), c.b, c.b,
+                 lock(CHANNEL_BLUE));
+}
+
+void print_panelcolor_status(FILE* out, const pattern_state& s)
+{
+    print_cols(out, "Even", s.even);
+    print_cols(out, " Odd", s.odd);
+    std::fprintf(out, "Left display: %s, Right display: %s\n",
+                 s.left_enabled ? "Enabled" : "Disabled", s.right_enabled ? "Enabled" : "Disabled");
+}
