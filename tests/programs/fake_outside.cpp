@@ -1,0 +1,89 @@
+// Stand-in for the outside programs in whole-program tests. What it does depends
+// on the name it is installed under:
+//   panelshow  - records its start, then runs until killed;
+//   lightsout  - records its start, exits with $KDT_FAKE_LIGHTSOUT_STATUS (0);
+//   panelquery - prints $KDT_FAKE_PANELQUERY_LINE and a newline.
+// The record, one line appended to $KDT_FAKE_EVENTS (the tests' backlight FIFO,
+// so it lands in order among the brightness writes):
+//   <name> pid=<pid> argv=<argv0>|<argv1>|... alive=<earlier pids still present>
+// Earlier pids come from $KDT_FAKE_PIDS, where each start appends its own pid: an
+// earlier one still present is a second image program alive, or a zombie.
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string env(const char* name, const char* fallback = "")
+{
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : fallback;
+}
+
+std::string own_name()
+{
+    char exe[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", exe, sizeof exe - 1) < 0)
+        return "unknown";
+    const char* slash = std::strrchr(exe, '/');
+    return slash != nullptr ? slash + 1 : exe;
+}
+
+std::string earlier_pids_alive()
+{
+    std::string alive;
+    FILE* f = std::fopen(env("KDT_FAKE_PIDS").c_str(), "r");
+    if (f == nullptr)
+        return alive;
+    int pid = 0;
+    while (std::fscanf(f, "%d", &pid) == 1) {
+        struct stat st{};
+        if (pid != getpid() && stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0)
+            alive += (alive.empty() ? "" : ",") + std::to_string(pid);
+    }
+    std::fclose(f);
+    return alive;
+}
+
+void append(const std::string& path, const std::string& text)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (fd < 0)
+        return;
+    if (write(fd, text.data(), text.size()) < 0) {
+        // nothing to do: the test sees the record missing
+    }
+    close(fd);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string name = own_name();
+    std::string record = name + " pid=" + std::to_string(getpid()) + " argv=";
+    for (int i = 0; i < argc; ++i)
+        record += (i ? "|" : "") + std::string(argv[i]);
+    record += " alive=" + earlier_pids_alive() + "\n";
+    if (name != "panelquery") {
+        append(env("KDT_FAKE_PIDS"), std::to_string(getpid()) + "\n");
+        append(env("KDT_FAKE_EVENTS"), record);
+    }
+
+    if (name == "panelshow") {
+        for (;;)
+            pause();
+    }
+    if (name == "panelquery") {
+        std::printf("%s\n", env("KDT_FAKE_PANELQUERY_LINE").c_str());
+        append(env("KDT_FAKE_QUERY_LOG"), record);
+        return 0;
+    }
+    return std::atoi(env("KDT_FAKE_LIGHTSOUT_STATUS", "0").c_str());
+}
