@@ -1,0 +1,32 @@
+# Guest side of the launcher real-kernel test, run by tools/virtual-panel/virtual-panel.
+# Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*
+# and the screendump timed_lit.ppm.
+BL=/sys/class/backlight/ae94000.dsi.0/brightness
+
+collect() {
+    for f in "$@"; do fetch "/tmp/$f"; done
+}
+
+# Untimed, ended by an interrupt: the image is on the panel while lit; then
+# backlight off, panelshow killed and reaped, lightsout takes the panels down.
+panelshow_timed /data/frame.rgb 0 1 -b 50 >/tmp/timed.stdout 2>/tmp/timed.stderr &
+launcher=$!
+n=0
+until child=$(pidof panelshow); do
+    n=$((n + 1)); [ $n -ge 500 ] && break; usleep 20000
+done
+wait_scanout panelshow "$child" && snap timed_lit
+cat $BL >/tmp/lit_level
+cat /sys/kernel/debug/dri/0/state >/tmp/state_lit
+kill -INT "$launcher"
+wait "$launcher"
+echo $? >/tmp/timed.status
+cat $BL >/tmp/end_level
+cat /sys/kernel/debug/dri/0/state >/tmp/state_after_interrupt
+collect timed.stdout timed.stderr timed.status lit_level end_level state_lit state_after_interrupt
+
+# Timed for 1 s with power-down: the countdown runs out by itself.
+panelshow_timed /data/frame.rgb 1000000000 1 >/tmp/timed1.stdout 2>/tmp/timed1.stderr
+echo $? >/tmp/timed1.status
+cat /sys/kernel/debug/dri/0/state >/tmp/state_after_timeout
+collect timed1.stdout timed1.stderr timed1.status state_after_timeout

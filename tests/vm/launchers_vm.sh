@@ -1,0 +1,50 @@
+#!/bin/sh
+# panelshow_timed and lightsout on a real kernel (virtual panel).
+#   launchers_vm.sh BUILD_DIR OUT_DIR
+set -u
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+build=$1
+out=$2
+run=$out/run
+tools=$build/tests/tools
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+# no_active_crtc STATE: lightsout left every CRTC inactive and no framebuffer shown.
+no_active_crtc() {
+    [ -f "$run/$1" ] || fail "$1: not fetched"
+    grep -q "^[[:space:]]active=1" "$run/$1" && fail "$1: a CRTC is still active:
+$(cat "$run/$1")"
+    grep -q "allocated by" "$run/$1" && fail "$1: a framebuffer is still on a plane"
+    return 0
+}
+
+mkdir -p "$out/data"
+"$tools/make_test_image" raw "$out/data/frame.rgb" || fail "could not make the test frame"
+"$ROOT/tools/virtual-panel/virtual-panel" --bin "$build/src/panelshow" \
+    --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin" \
+    --file "$out/data/frame.rgb:/data/frame.rgb" \
+    --scenario "$HERE/launchers_cases.sh" --out "$run" --timeout 250 ||
+    fail "virtual panel run failed (status $?)"
+
+[ -f "$run/timed_lit.ppm" ] || fail "no screendump while lit: $(cat "$run/timed.stderr" 2>/dev/null)"
+"$tools/screen_check" raw "$run/timed_lit.ppm" "$out/data/frame.rgb" ||
+    fail "panelshow_timed: wrong picture while lit"
+[ "$(cat "$run/lit_level")" = 127 ] || fail "lit level $(cat "$run/lit_level"), expected 127 (50 % of 255)"
+[ "$(cat "$run/end_level")" = 0 ] || fail "end level $(cat "$run/end_level"), expected 0"
+[ "$(cat "$run/timed.status")" = 0 ] || fail "interrupted run: status $(cat "$run/timed.status"), expected lightsout's 0; stderr: $(cat "$run/timed.stderr")"
+printf '0\nTargeting mode[0] (4320 x 2160 @ 75Hz)\n' | sort >"$run/timed.expected"
+sort "$run/timed.stdout" | diff -u "$run/timed.expected" - ||
+    fail "interrupted run: unexpected output"
+grep -q "^[[:space:]]active=1" "$run/state_lit" || fail "state_lit: no active CRTC while lit"
+no_active_crtc state_after_interrupt
+
+[ "$(cat "$run/timed1.status")" = 0 ] || fail "1 s run: status $(cat "$run/timed1.status"); stderr: $(cat "$run/timed1.stderr")"
+head -n 1 "$run/timed1.stdout" | grep -qx "display /data/frame.rgb for 1 sec 0 nsec" ||
+    fail "1 s run: first line $(head -n 1 "$run/timed1.stdout")"
+no_active_crtc state_after_timeout
+echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive"
