@@ -65,8 +65,9 @@ def enter_namespace():
 
 def setUpModule():
     global SCRATCH
+    # Our own /tmp, so that nothing of a run is left on the host.
+    sh("mount", "-t", "tmpfs", "kdt-tmp", "/tmp")
     SCRATCH = tempfile.mkdtemp(prefix="kdt-launch-")
-    sh("mount", "-t", "tmpfs", "kdt-scratch", SCRATCH)
     os.makedirs(SCRATCH + "/upper")
     os.makedirs(SCRATCH + "/work")
     sh("mount", "-t", "overlay", "kdt-usr", "-o",
