@@ -1,0 +1,179 @@
+// Running panelcolor and paneldefect as a user runs them, on the fake DRM device:
+// keys on a pseudo-terminal (or a pipe), the device's log and shown frame in a
+// temporary folder, and the backlight's brightness file as a FIFO, so that every
+// level written reaches the test in order.
+#pragma once
+
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+struct fake_panel {
+    temp_dir dir;
+    int brightness_fd = -1;
+    std::string written; // brightness writes read so far
+
+    fake_panel()
+    {
+        mkdir(dir.file("bl").c_str(), 0755);
+        write_file(dir.file("bl/max_brightness"), "255\n");
+        mkfifo(dir.file("bl/brightness").c_str(), 0644);
+        // Held open for reading for the whole test, so the program's opens never wait.
+        brightness_fd = open(dir.file("bl/brightness").c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    ~fake_panel() { close(brightness_fd); }
+    fake_panel(const fake_panel&) = delete;
+    fake_panel& operator=(const fake_panel&) = delete;
+
+    std::string log_path() const { return dir.file("log"); }
+    std::string frame_path() const { return dir.file("frame"); }
+
+    // Every level written to the brightness file so far, in order ("255\n0\n").
+    const std::string& backlight()
+    {
+        char buf[256];
+        ssize_t n;
+        while ((n = read(brightness_fd, buf, sizeof buf)) > 0)
+            written.append(buf, static_cast<size_t>(n));
+        return written;
+    }
+
+    std::string fake_config(const std::string& extra, bool with_frame) const
+    {
+        std::string c = "log=" + log_path() + ";backlight=" + dir.file("bl");
+        if (with_frame)
+            c += ";frame=" + frame_path();
+        return extra.empty() ? c : c + ";" + extra;
+    }
+
+    int count_log(const std::string& line) const
+    {
+        const std::string log = read_file(log_path());
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++n;
+        return n;
+    }
+    int commits() const { return count_log("ATOMIC ok\n"); }
+    bool wait_commits(int n, int timeout_ms = 5000) const
+    {
+        for (int waited = 0; waited < timeout_ms; waited += 2) {
+            if (commits() >= n)
+                return true;
+            usleep(2000);
+        }
+        return false;
+    }
+};
+
+struct run_options {
+    std::string fake;        // extra FAKE_DRM items
+    bool frame = false;      // have the fake write each shown frame
+    stdin_kind input = stdin_kind::pty;
+};
+
+inline running_program start_interactive(const std::string& program,
+                                          const std::vector<std::string>& args,
+                                          const fake_panel& panel, const run_options& opt = {})
+{
+    program_spec spec;
+    spec.argv = {built_program(program)};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.env = {"LD_PRELOAD=" + fake_drm_library(),
+                "FAKE_DRM=" + panel.fake_config(opt.fake, opt.frame)};
+    spec.input = opt.input;
+    return start_program(spec);
+}
+
+struct finished_run {
+    int status; // -1: still running after the wait, then killed
+    std::string out;
+    std::string err;
+};
+
+inline finished_run finish(running_program& p, int timeout_ms = 5000)
+{
+    int status = wait_program(p, timeout_ms);
+    if (status == -1)
+        kill_program(p);
+    return {status, program_stdout(p), program_stderr(p)};
+}
+
+// The shown frame against an expectation, pixel by pixel; names the first pixel
+// that differs and how many do.
+template <typename Expected>
+void expect_frame(const std::string& path, int width, int height, Expected expected,
+                  const std::string& what)
+{
+    const std::string frame = read_file(path);
+    ASSERT_EQ(frame.size(), size_t(width) * height * 4) << what << ": frame size";
+    size_t differing = 0;
+    std::string first;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint32_t got;
+            std::memcpy(&got, frame.data() + (size_t(y) * width + x) * 4, 4);
+            const uint32_t want = expected(x, y);
+            if (got == want)
+                continue;
+            if (differing++ == 0) {
+                char text[96];
+                std::snprintf(text, sizeof text, "pixel (%d, %d) is %08x, expected %08x", x, y,
+                              got, want);
+                first = text;
+            }
+        }
+    EXPECT_EQ(differing, 0u) << what << ": " << first << " (" << differing << " pixels differ)";
+}
+
+// The XR24 word as the frame holds it: bytes blue, green, red, 0xFF.
+constexpr uint32_t xr24(uint8_t r, uint8_t g, uint8_t b)
+{
+    return 0xFF000000u | uint32_t{r} << 16 | uint32_t{g} << 8 | b;
+}
+
+struct setup_interrupt {
+    finished_run run;
+    std::string log; // the device requests made
+};
+
+// SIGINT while the program sets the display up. The device's log is a FIFO that
+// nobody reads yet, so the program waits at its first device request until the
+// interrupt has arrived; the interrupt is sent once its handler is installed.
+inline setup_interrupt interrupt_during_setup(const std::string& program,
+                                              const std::vector<std::string>& args,
+                                              fake_panel& panel, const std::string& fake)
+{
+    mkfifo(panel.log_path().c_str(), 0644);
+    running_program p = start_interactive(program, args, panel, {fake});
+    bool handler_installed = false;
+    for (int i = 0; i < 2000 && !handler_installed; ++i) {
+        const std::string st = read_file("/proc/" + std::to_string(p.pid) + "/status");
+        const size_t at = st.find("SigCgt:\t");
+        handler_installed =
+            at != std::string::npos && (std::stoull(st.substr(at + 8, 16), nullptr, 16) & 2);
+        usleep(1000);
+    }
+    EXPECT_TRUE(handler_installed) << "no SIGINT handler seen";
+    kill(p.pid, SIGINT);
+    const int log_fd = open(panel.log_path().c_str(), O_RDONLY | O_NONBLOCK);
+    setup_interrupt r{finish(p), ""};
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(log_fd, buf, sizeof buf)) > 0)
+        r.log.append(buf, static_cast<size_t>(n));
+    close(log_fd);
+    return r;
+}
