@@ -77,11 +77,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# dpkg-shlibdeps looks for the programs' libraries in the host architecture's
-# multiarch directories and reads them with the host objdump unless told the
-# package's architecture. Cross builds therefore need the target's libc6,
-# libgcc-s1 and libstdc++6 installed through multiarch (e.g. libc6:arm64), and
-# cpack must run with DEB_HOST_ARCH set; the project config file does that.
+# dpkg-shlibdeps maps each needed library to the installed package that holds
+# it, so a cross build needs the target's libc6, libgcc-s1 and libstdc++6
+# installed through multiarch (libc6:arm64, ...): the cross toolchain's copies
+# belong to *-arm64-cross packages, which no device has. DEB_HOST_ARCH, set for
+# the cpack run by the project config file, makes it use the target's objdump
+# and multiarch library directories.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
   "# Written by cmake/packaging.cmake; read by cpack at packaging time.\n"
