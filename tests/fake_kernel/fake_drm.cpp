@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -101,6 +102,20 @@ void log_line(const state& s, fake_req r, bool ok)
         return;
     std::fprintf(f, "%s %s\n", fake_req_name(r), ok ? "ok" : "fail");
     std::fclose(f);
+}
+
+// The configured pause before answering r. A signal does not cut it short, so a
+// test can interrupt the program while it waits here and still see the request
+// completed afterwards.
+void delay_request(const state& s, fake_req r)
+{
+    for (const fake_delay& d : s.device.delays) {
+        if (d.request != r)
+            continue;
+        timespec left{.tv_sec = d.ms / 1000, .tv_nsec = long(d.ms % 1000) * 1000000};
+        while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+        }
+    }
 }
 
 // Counts the request; returns the errno to fail it with, or 0.
@@ -512,6 +527,7 @@ int fake_open(const char* path, int flags, mode_t mode)
 {
     if (path && std::strcmp(path, DEVICE_PATH) == 0) {
         state& s = st();
+        delay_request(s, fake_req::OPEN);
         const int err = injected_error(s, fake_req::OPEN);
         record(s, fake_req::OPEN, nullptr, 0).ok = err == 0;
         log_line(s, fake_req::OPEN, err == 0);
@@ -688,6 +704,15 @@ bool fake_drm_configure(const std::string& text, fake_device& d, std::vector<fak
             d.log_path = value;
         } else if (key == "backlight") {
             d.backlight_dir = value;
+        } else if (key == "delay") {
+            fake_delay delay{fake_req::COUNT, 0};
+            char name[32] = {};
+            unsigned ms = 0;
+            if (std::sscanf(value.c_str(), "%31[A-Z_0-9]:%u", name, &ms) != 2 ||
+                !fake_req_from_name(name, delay.request))
+                return false;
+            delay.ms = ms;
+            d.delays.push_back(delay);
         } else {
             return false;
         }
@@ -739,6 +764,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
         errno = ENOTTY;
         return -1;
     }
+    delay_request(s, kind);
     fake_call& call = record(s, kind, arg, arg_size(request));
     const int injected = injected_error(s, kind);
     fake_req which = kind;
@@ -785,6 +811,7 @@ int poll(pollfd* fds, nfds_t n, int timeout)
     if (n == 1 && fds[0].fd >= 0 && fds[0].fd == s.dev_fd) {
         const int err = injected_error(s, fake_req::POLL);
         record(s, fake_req::POLL, nullptr, 0).ok = err == 0;
+        log_line(s, fake_req::POLL, err == 0);
         if (err) {
             errno = err;
             return -1;
@@ -799,6 +826,7 @@ ssize_t read(int fd, void* buf, size_t count)
     if (fd >= 0 && fd == s.dev_fd) {
         const int err = injected_error(s, fake_req::READ);
         record(s, fake_req::READ, nullptr, 0).ok = err == 0;
+        log_line(s, fake_req::READ, err == 0);
         if (err) {
             errno = err;
             return -1;

@@ -60,6 +60,13 @@ struct fake_plane {
     std::vector<uint32_t> formats;
 };
 
+// A request that the fake answers only after a pause, for interrupting a program
+// in the middle of a step.
+struct fake_delay {
+    fake_req request;
+    uint32_t ms; // every occurrence of the request waits this long
+};
+
 struct fake_device {
     std::vector<uint32_t> crtcs;
     std::vector<fake_connector> connectors;
@@ -75,6 +82,7 @@ struct fake_device {
     std::string frame_path;     // if set, each accepted commit writes the frame here (rows packed)
     std::string log_path;       // if set, one line per request is appended here
     std::string backlight_dir;  // if set, the backlight sysfs files are served from here
+    std::vector<fake_delay> delays;
 };
 
 // One connector (id 41, encoder 51 on CRTC 31) with 4320x2160@75, 1920x1080@60,
@@ -105,7 +113,7 @@ void fake_drm_fail(const fake_failure& failure);
 const std::vector<fake_call>& fake_drm_calls();
 // Reads a configuration such as
 //   "conn=4320x2160@75,1920x1080@60;conn=...;fail=ATOMIC:1:11;pitch_padding=128;
-//    nomodifiers;noxbgr;busy;frame=/tmp/f;log=/tmp/l;backlight=/tmp/bl"
+//    nomodifiers;noxbgr;busy;frame=/tmp/f;log=/tmp/l;backlight=/tmp/bl;delay=ATOMIC:500"
 // into a device (starting from the default one) and failures.
 bool fake_drm_configure(const std::string& text, fake_device& device,
                         std::vector<fake_failure>& failures);

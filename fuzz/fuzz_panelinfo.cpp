@@ -1,0 +1,80 @@
+// panelinfo from panelquery's output: the first line read from a stream, the
+// numbers parsed from it, both panels decoded and printed.
+//
+// Besides crashes and sanitizer reports, it checks the number rule against the
+// C library's own reading of it (strtok on " \n", one "%d" per token, a token
+// without a number repeating the previous value), which the parser must match
+// for every input while staying free of undefined behaviour.
+#include "info/panel_info.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+panel_numbers reference_numbers(const char* line)
+{
+    char text[PANEL_LINE_MAX + 1] = {};
+    std::strncpy(text, line, PANEL_LINE_MAX);
+    panel_numbers numbers{};
+    int running = 0;
+    std::size_t count = 0;
+    for (char* token = std::strtok(text, " \n"); token != nullptr && count < PANEL_NUMBERS;
+         token = std::strtok(nullptr, " \n")) {
+        std::sscanf(token, "%d", &running);
+        numbers[count++] = running;
+    }
+    return numbers;
+}
+
+void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
+{
+    panel_info info{};
+    info.selector = block[PANEL_SELECTOR_POS];
+    panel_info_decode(info, block);
+
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    panel_info_print(info, label, out);
+    std::fclose(out);
+    const std::string_view line(text, size);
+    // One line, label first: a layout can put a newline character in a field,
+    // but never drop the label or the final newline.
+    if (line.substr(0, std::strlen(label)) != label || line.empty() || line.back() != '\n')
+        std::abort();
+    std::free(text);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string input(reinterpret_cast<const char*>(data), size);
+    panel_line line{};
+    if (size > 0) {
+        FILE* in = fmemopen(input.data(), input.size(), "r");
+        if (!in)
+            std::abort();
+        line = read_panel_line(in);
+        std::fclose(in);
+    }
+    if (std::strlen(line.data()) > PANEL_LINE_MAX || std::strchr(line.data(), '\n'))
+        std::abort();
+
+    const panel_numbers numbers = parse_panel_numbers(line.data());
+    if (numbers != reference_numbers(line.data())) {
+        std::fprintf(stderr, "numbers differ from one %%d per token for: %s\n", line.data());
+        std::abort();
+    }
+    // The whole input as one view, zero bytes and all: bounded to 255 characters.
+    parse_panel_numbers(std::string_view(input));
+
+    const std::span<const int32_t, PANEL_NUMBERS> all{numbers};
+    print_panel(all.first<PANEL_BLOCK>(), "Left Panel");
+    print_panel(all.last<PANEL_BLOCK>(), "Right Panel");
+    return 0;
+}

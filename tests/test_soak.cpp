@@ -1,0 +1,341 @@
+// The interactive programs on a pseudo-terminal under a burst of keys and
+// interrupts: every key is handled, Ctrl-C ends them in order, a second Ctrl-C
+// during the ending does not kill them, and the terminal's attributes and the
+// file status flags of their standard input are what they were before.
+//
+// The test keeps its own descriptor of the terminal's slave side, the very open
+// file description the program reads as standard input, so a flag left set on it
+// (O_NONBLOCK) shows after the program has ended. The backlight's brightness file
+// is a FIFO: while nobody reads it, the program's ending waits in opening it, so a
+// second Ctrl-C reaches the program in the middle of its ending.
+#include "cli/panelcolor_args.h"
+#include "cli/paneldefect_args.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int KEY_BURST = 500;
+constexpr const char* ENDING = "exiting... Turning off backlight\n";
+
+struct terminal_state {
+    termios attributes;
+    int status_flags;
+};
+
+bool same_attributes(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+struct soak_run {
+    temp_dir dir;
+    int master = -1;
+    int slave = -1; // shares the open file description of the program's stdin
+    int brightness = -1;
+    pid_t pid = -1;
+    std::string levels; // backlight levels read so far
+    terminal_state before{};
+
+    soak_run()
+    {
+        mkdir(dir.file("bl").c_str(), 0755);
+        write_file(dir.file("bl/max_brightness"), "255\n");
+        mkfifo(dir.file("bl/brightness").c_str(), 0644);
+        open_backlight_reader();
+        openpty(&master, &slave, nullptr, nullptr, nullptr);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        tcgetattr(slave, &before.attributes);
+        before.status_flags = fcntl(slave, F_GETFL);
+    }
+    ~soak_run()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(master);
+        close(slave);
+        if (brightness >= 0)
+            close(brightness);
+    }
+    soak_run(const soak_run&) = delete;
+    soak_run& operator=(const soak_run&) = delete;
+
+    void open_backlight_reader()
+    {
+        brightness = open(dir.file("bl/brightness").c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    // Reads what was written and stops reading, so the next open for writing waits.
+    void close_backlight_reader()
+    {
+        read_levels();
+        close(brightness);
+        brightness = -1;
+    }
+    const std::string& read_levels()
+    {
+        char buf[256];
+        ssize_t n;
+        while (brightness >= 0 && (n = read(brightness, buf, sizeof buf)) > 0)
+            levels.append(buf, size_t(n));
+        return levels;
+    }
+
+    void start(const std::string& program, const std::vector<std::string>& args,
+               const std::string& device)
+    {
+        const std::string out = dir.file("out");
+        const std::string preload = "LD_PRELOAD=" + fake_drm_library();
+        const std::string config = "FAKE_DRM=" + device + ";log=" + dir.file("log") +
+                                   ";backlight=" + dir.file("bl");
+        std::vector<std::string> words{built_program(program)};
+        words.insert(words.end(), args.begin(), args.end());
+        pid = fork();
+        if (pid == 0) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, 0);
+            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(err, 2);
+            for (int i = 3; i < 1024; ++i)
+                close(i);
+            putenv(const_cast<char*>(preload.c_str()));
+            putenv(const_cast<char*>(config.c_str()));
+            std::vector<char*> argv;
+            for (std::string& w : words)
+                argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+
+    // Reads the terminal's output (the echo of the keys) so it never fills up.
+    void drain_terminal()
+    {
+        char buf[4096];
+        while (read(master, buf, sizeof buf) > 0) {
+        }
+    }
+    void type(const std::string& keys)
+    {
+        for (size_t at = 0; at < keys.size();) {
+            const ssize_t n = write(master, keys.data() + at, keys.size() - at);
+            if (n > 0)
+                at += size_t(n);
+            drain_terminal();
+        }
+    }
+
+    template <typename Condition>
+    bool wait_until(Condition done, int timeout_ms = 20000)
+    {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            drain_terminal();
+            read_levels();
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    int count_log(const std::string& line) const
+    {
+        const std::string log = read_file(dir.file("log"));
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++n;
+        return n;
+    }
+
+    // Blocked in opening a file (here: the brightness FIFO without a reader).
+    bool in_open() const
+    {
+        const std::string sc = read_file("/proc/" + std::to_string(pid) + "/syscall");
+        return sc.rfind(std::to_string(SYS_openat) + " ", 0) == 0;
+    }
+    bool alive() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
+
+    // Ctrl-C, and a second one while the ending waits; then let the ending finish.
+    // Returns the exit status (128 + signal when killed, -1 when it hung).
+    int interrupt_twice()
+    {
+        close_backlight_reader();
+        type("\x03");
+        const bool ending = wait_until([&] { return in_open() || !alive(); }, 10000);
+        EXPECT_TRUE(ending) << "the program did not reach its ending";
+        EXPECT_TRUE(in_open()) << "the ending did not wait for the brightness file";
+        type("\x03");
+        // Give a fatal second interrupt the time to act before the ending goes on.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(alive()) << "the second Ctrl-C ended the program";
+        open_backlight_reader();
+        return wait_exit();
+    }
+
+    int wait_exit(int timeout_ms = 10000)
+    {
+        int status = 0;
+        const bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                      timeout_ms);
+        if (!ended)
+            return -1;
+        pid = -1;
+        read_levels();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    void expect_terminal_as_before(const std::string& program) const
+    {
+        terminal_state after{};
+        tcgetattr(slave, &after.attributes);
+        after.status_flags = fcntl(slave, F_GETFL);
+        EXPECT_TRUE(same_attributes(after.attributes, before.attributes))
+            << program << ": terminal attributes changed: lflag " << std::hex
+            << before.attributes.c_lflag << " -> " << after.attributes.c_lflag;
+        EXPECT_EQ(after.status_flags, before.status_flags)
+            << program << ": standard input's status flags changed (O_NONBLOCK is "
+            << std::hex << O_NONBLOCK << ")";
+    }
+};
+
+// 500 keys cycled from the given ones; counts those that redraw.
+template <typename KeyFn>
+std::pair<std::string, int> burst(const std::string& cycle, KeyFn redraws)
+{
+    std::string keys;
+    int redraw_count = 0;
+    for (int i = 0; i < KEY_BURST; ++i) {
+        keys += cycle[size_t(i) % cycle.size()];
+        redraw_count += redraws(keys.back()) ? 1 : 0;
+    }
+    return {keys, redraw_count};
+}
+
+void soak_interactive(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& device, const std::string& cycle, int redraws,
+                      const std::string& keys)
+{
+    soak_run run;
+    run.start(program, args, device);
+    ASSERT_TRUE(run.wait_until([&] { return run.count_log("ATOMIC ok") >= 1 && !run.levels.empty(); }))
+        << program << " showed no first frame";
+    EXPECT_EQ(run.levels, "255\n");
+
+    run.type(keys);
+    // One commit per redrawing key: none lost, none doubled.
+    const bool all = run.wait_until([&] { return run.count_log("ATOMIC ok") >= 1 + redraws; });
+    EXPECT_TRUE(all) << program << ": " << run.count_log("ATOMIC ok") - 1 << " of " << redraws
+                     << " redrawing keys (from \"" << cycle << "\") were handled";
+
+    EXPECT_EQ(run.interrupt_twice(), 0) << program;
+    EXPECT_EQ(run.count_log("ATOMIC ok"), 1 + redraws) << program;
+    EXPECT_EQ(run.levels, "255\n0\n") << program << ": backlight on, then off at the end";
+    const std::string out = read_file(run.dir.file("out"));
+    EXPECT_TRUE(out.ends_with(ENDING)) << program << " output ends with: "
+                                       << out.substr(out.size() > 200 ? out.size() - 200 : 0);
+    EXPECT_EQ(read_file(run.dir.file("err")), "");
+    run.expect_terminal_as_before(program);
+}
+
+TEST(TerminalSoak, PanelcolorKeyBurstThenTwoInterrupts)
+{
+    const std::string cycle = "qwer asdf1234zxcvtgb5\t?k";
+    FILE* sink = std::fopen("/dev/null", "w");
+    const auto [keys, redraws] = burst(cycle, [&](char k) {
+        pattern_state s{};
+        return panelcolor_key(s, k, "panelcolor", sink) == key_result::redraw;
+    });
+    std::fclose(sink);
+    soak_interactive("panelcolor", {}, "conn=64x32@60", cycle, redraws, keys);
+}
+
+TEST(TerminalSoak, PaneldefectKeyBurstThenTwoInterrupts)
+{
+    const std::string cycle = "qwerasdf1234zxcv890nm5bgt?k";
+    FILE* sink = std::fopen("/dev/null", "w");
+    const auto [keys, redraws] = burst(cycle, [&](char k) {
+        defect_session s = start_defect_session(PRESET_BRIGHT_DEFECT);
+        return paneldefect_key(s, k, "paneldefect", sink) == key_result::redraw;
+    });
+    std::fclose(sink);
+    soak_interactive("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75", cycle, redraws, keys);
+}
+
+TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
+{
+    soak_run run;
+    // No display time: it runs until stopped. Its image program is not installed
+    // here; the launcher's own loop is what is soaked.
+    run.start("panelshow_timed", {"/nonexistent.png", "0", "0"}, "");
+    ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << "backlight never set";
+    EXPECT_EQ(run.levels, "255\n");
+    // Every key but Enter and 's' is taken and ignored.
+    std::string keys;
+    for (int i = 0; i < KEY_BURST; ++i)
+        keys += "abcdefghijklmnopqrtuvwxyz0123456789 "[i % 36];
+    run.type(keys);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(run.alive()) << "a key ended panelshow_timed";
+    EXPECT_EQ(run.interrupt_twice(), 0);
+    EXPECT_EQ(run.levels, "255\n0\n");
+    EXPECT_EQ(read_file(run.dir.file("out")).find("got exit character"), std::string::npos);
+    run.expect_terminal_as_before("panelshow_timed");
+}
+
+// Ctrl-C typed while the display is being set up (the fake holds the resources
+// request): the program finishes set-up, never shows a frame or lights the
+// panels, and ends in order.
+void interrupt_in_setup(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& device)
+{
+    soak_run run;
+    run.start(program, args, device + ";delay=GETRESOURCES:800");
+    ASSERT_TRUE(run.wait_until([&] { return run.count_log("SET_CLIENT_CAP ok") == 2; }))
+        << program << " never reached the resources request";
+    run.type("\x03");
+    EXPECT_EQ(run.wait_exit(), 0) << program;
+    const std::string log = read_file(run.dir.file("log"));
+    EXPECT_NE(log.find("GETRESOURCES ok"), std::string::npos) << "set-up was cut short";
+    EXPECT_EQ(log.find("ATOMIC"), std::string::npos) << program << " committed a frame";
+    EXPECT_EQ(run.levels, "0\n") << program << ": the panels must not be lit";
+    const std::string out = read_file(run.dir.file("out"));
+    EXPECT_TRUE(out.ends_with(ENDING)) << out;
+    EXPECT_EQ(out.find("updating display"), std::string::npos);
+    EXPECT_EQ(out.find("Zone A Defect:"), std::string::npos);
+    EXPECT_EQ(read_file(run.dir.file("err")), "");
+    run.expect_terminal_as_before(program);
+}
+
+TEST(TerminalSoak, PanelcolorInterruptDuringSetUp)
+{
+    interrupt_in_setup("panelcolor", {"10"}, "conn=64x32@60");
+}
+
+TEST(TerminalSoak, PaneldefectInterruptDuringSetUp)
+{
+    interrupt_in_setup("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
+}
+
+} // namespace
