@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -15,9 +16,11 @@ testing::AssertionResult channels_are(const col_color& c, uint8_t r, uint8_t g, 
     if (c.r == r && c.g == g && c.b == b) {
         return testing::AssertionSuccess();
     }
-    return testing::AssertionFailure()
-           << std::hex << "got r=0x" << int{c.r} << " g=0x" << int{c.g} << " b=0x" << int{c.b}
-           << ", want r=0x" << int{r} << " g=0x" << int{g} << " b=0x" << int{b};
+    // AssertionResult formats each piece on its own, so the hex is set up here.
+    std::ostringstream s;
+    s << std::hex << "got r=0x" << int{c.r} << " g=0x" << int{c.g} << " b=0x" << int{c.b}
+      << ", want r=0x" << int{r} << " g=0x" << int{g} << " b=0x" << int{b};
+    return testing::AssertionFailure() << s.str();
 }
 
 TEST(ChannelOps, IncrementWrapsEachChannelModulo256)
@@ -93,19 +96,18 @@ void reference_fill(std::vector<uint32_t>& frame, size_t pitch_words, uint16_t w
 testing::AssertionResult frames_equal(const std::vector<uint32_t>& got,
                                       const std::vector<uint32_t>& want, size_t pitch_words)
 {
-    auto failure = testing::AssertionFailure();
-    int shown = 0;
+    std::ostringstream s;
+    int differing = 0;
     for (size_t i = 0; i < want.size(); ++i) {
-        if (got[i] != want[i] && shown++ < 5) {
-            failure << std::hex << "\n  word at x=" << std::dec << i % pitch_words
-                    << " y=" << i / pitch_words << std::hex << ": got 0x" << got[i]
-                    << ", want 0x" << want[i];
+        if (got[i] != want[i] && differing++ < 5) {
+            s << "\n  word at x=" << i % pitch_words << " y=" << i / pitch_words << std::hex
+              << ": got 0x" << got[i] << ", want 0x" << want[i] << std::dec;
         }
     }
-    if (shown == 0) {
+    if (differing == 0) {
         return testing::AssertionSuccess();
     }
-    return failure << "\n  (" << std::dec << shown << " words differ)";
+    return testing::AssertionFailure() << s.str() << "\n  (" << differing << " words differ)";
 }
 
 struct fill_case {
@@ -119,7 +121,7 @@ TEST(FillPattern, MatchesPerPixelRuleForOddWidthsPaddedPitchesAndEveryEnable)
     const fill_case cases[] = {
         {1, 2, 0},    {2, 2, 0},    {5, 3, 0},     {5, 3, 12},  {7, 3, 4},
         {4320, 3, 0}, {4320, 3, 128}, {4321, 3, 0}, {4321, 2, 60},
-        {9000, 2, 8}, // longer than one pre-built run
+        {9000, 2, 8}, // wider than any real mode
     };
     const col_color even{.r = 0x12, .g = 0x34, .b = 0x56, .change_mask = 0x7};
     const col_color odd{.r = 0xAB, .g = 0xCD, .b = 0xEF, .change_mask = 0};
