@@ -6,6 +6,7 @@
 #include <stb/stb_image_write.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct panelshow_run {
 panelshow_run run_panelshow(const std::vector<std::string>& args, const temp_dir& dir,
                             const std::string& fake_config = "")
 {
+    // A run must never see the previous run's commit.
+    std::remove(dir.file("frame").c_str());
+    std::remove(dir.file("log").c_str());
     program_spec spec;
     spec.argv = {built_program("panelshow")};
     spec.argv.insert(spec.argv.end(), args.begin(), args.end());
