@@ -87,9 +87,15 @@ state& st()
     static state* s = [] {
         auto* p = new state;
         p->device = fake_default_device();
-        apply_environment(*p);
         return p;
     }();
+    // A sanitizer runtime maps memory (through our mmap) before the C library has
+    // set up the environment; FAKE_DRM is read at the first call that can see it.
+    static bool configured = false;
+    if (!configured && environ != nullptr) {
+        configured = true;
+        apply_environment(*s);
+    }
     return *s;
 }
 
@@ -784,8 +790,10 @@ int ioctl(int fd, unsigned long request, ...) noexcept
 
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept
 {
+    if (fd < 0)
+        return real<mmap_fn>("mmap")(addr, length, prot, flags, fd, offset);
     state& s = st();
-    if (fd < 0 || fd != s.dev_fd)
+    if (fd != s.dev_fd)
         return real<mmap_fn>("mmap")(addr, length, prot, flags, fd, offset);
     const int err = injected_error(s, fake_req::MMAP);
     record(s, fake_req::MMAP, nullptr, 0).ok = err == 0;
