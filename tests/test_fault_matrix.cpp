@@ -23,6 +23,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -38,8 +39,20 @@ struct program_case {
     std::string device;        // FAKE_DRM items besides log and backlight
     std::string keys;          // standard input (a pipe), or /dev/null when empty
     std::string fb_function;   // function named by the framebuffer diagnostics
-    bool retries_commit;       // 11 attempts per commit
+    bool retries_commit;       // 11 attempts per commit (the interactive programs)
 };
+
+// Waiting in pause(): panelshow holding its image.
+bool holding(pid_t pid)
+{
+    const std::string sc = read_file("/proc/" + std::to_string(pid) + "/syscall");
+#ifdef SYS_pause
+    if (sc.rfind(std::to_string(SYS_pause) + " ", 0) == 0)
+        return true;
+#endif
+    return sc.rfind(std::to_string(SYS_rt_sigsuspend) + " ", 0) == 0 ||
+           sc.rfind(std::to_string(SYS_ppoll) + " ", 0) == 0;
+}
 
 struct run_result {
     int status = -1;   // exit status; -1: still running (holding), then killed
@@ -89,22 +102,18 @@ run_result run(const program_case& c, const std::string& failure, const temp_dir
     close(in_pipe[1]);
 
     run_result r;
-    // panelshow holds its image for ever: once it has committed (and reported,
-    // or failed to wait, with -v) and stays quiet, it is holding.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int quiet_polls = 0;
-    size_t last_size = 0;
+    // panelshow holds its image for ever: once it has committed and waits in
+    // pause(), it is holding. The others end by themselves.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             break;
         }
-        const std::string out = read_file(out_path);
-        const bool committed = read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos;
-        quiet_polls = committed && out.size() == last_size ? quiet_polls + 1 : 0;
-        last_size = out.size();
-        if (quiet_polls >= 20 || std::chrono::steady_clock::now() > deadline) {
+        const bool held = c.program == "panelshow" && holding(pid) &&
+                          read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos;
+        if (held || std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
             break;

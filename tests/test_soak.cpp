@@ -177,6 +177,17 @@ struct soak_run {
     }
     bool alive() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
+    // Where a program that should have ended is: its state, system call and log.
+    std::string whereabouts() const
+    {
+        const std::string proc = "/proc/" + std::to_string(pid);
+        const std::string status = read_file(proc + "/status");
+        const size_t state = status.find("State:");
+        return "state " + status.substr(state, status.find('\n', state) - state) +
+               ", syscall " + read_file(proc + "/syscall") + "log:\n" +
+               read_file(dir.file("log"));
+    }
+
     // Ctrl-C, and a second one while the ending waits; then let the ending finish.
     // Returns the exit status (128 + signal when killed, -1 when it hung).
     int interrupt_twice()
@@ -315,7 +326,9 @@ void interrupt_in_setup(const std::string& program, const std::vector<std::strin
     ASSERT_TRUE(run.wait_until([&] { return run.count_log("SET_CLIENT_CAP ok") == 2; }))
         << program << " never reached the resources request";
     run.type("\x03");
-    EXPECT_EQ(run.wait_exit(), 0) << program;
+    const std::string where = run.whereabouts();
+    EXPECT_EQ(run.wait_exit(20000), 0) << program << " did not end; right after Ctrl-C: " << where
+                                      << (run.pid > 0 ? "\nnow: " + run.whereabouts() : "");
     const std::string log = read_file(run.dir.file("log"));
     EXPECT_NE(log.find("GETRESOURCES ok"), std::string::npos) << "set-up was cut short";
     EXPECT_EQ(log.find("ATOMIC"), std::string::npos) << program << " committed a frame";
