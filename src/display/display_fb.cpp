@@ -185,6 +185,7 @@ int32_t display_wait_flip(display_handle& h)
         pollfd pfd{.fd = h.fd, .events = POLLIN, .revents = 0};
         const int ready = poll(&pfd, 1, -1);
         if (ready < 0) {
+            std::fflush(stdout); // our earlier lines come first in a shared log
             perror("poll");
             return -1;
         }
@@ -192,6 +193,7 @@ int32_t display_wait_flip(display_handle& h)
             continue;
         const ssize_t n = read(h.fd, buf.data(), buf.size());
         if (n < 0) {
+            std::fflush(stdout);
             perror("read drm event");
             return -1;
         }

@@ -83,6 +83,21 @@ uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, bool xbgr
     return xbgr ? FORMAT_XB24 : FORMAT_XR24;
 }
 
+// Files the decoder is known to mishandle. stb_image 2.27 reads past its own
+// buffer when it reduces a 16-bit PNM to 8 bits, and the size check cannot see
+// it coming: such a file is refused with a reason of our own.
+const char* refused_before_decoding(const char* path)
+{
+    char magic[2] = {};
+    FILE* f = std::fopen(path, "rb");
+    if (!f)
+        return nullptr; // the decoder reports it in its own words
+    const size_t n = std::fread(magic, 1, sizeof magic, f);
+    std::fclose(f);
+    const bool pnm = n == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6');
+    return pnm && stbi_is_16_bit(path) ? "16-bit PNM not supported" : nullptr;
+}
+
 uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char* path)
 {
     // A file whose header gives the wrong size is refused before anything is
@@ -93,9 +108,11 @@ uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char*
     if (stbi_info(path, &width, &height, &channels))
         check_decoded_size(path, width, height);
 
-    unsigned char* data = stbi_load(path, &width, &height, &channels, 4);
+    const char* refusal = refused_before_decoding(path);
+    unsigned char* data = refusal ? nullptr : stbi_load(path, &width, &height, &channels, 4);
     if (!data)
-        std::printf("error loading image %s with stb_image, %s\n", path, stbi_failure_reason());
+        std::printf("error loading image %s with stb_image, %s\n", path,
+                    refusal ? refusal : stbi_failure_reason());
     FATAL_CHECK(data != 0, FN);
     check_decoded_size(path, width, height);
 
