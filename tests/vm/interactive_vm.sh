@@ -2,6 +2,9 @@
 # panelcolor and paneldefect on a real kernel (virtual panel).
 #   interactive_vm.sh boot BUILD_DIR OUT_DIR        boot once, run every case
 #   interactive_vm.sh check CASE BUILD_DIR OUT_DIR  judge one case from what the boot left
+# VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
+# built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
+# tools that make the pictures and judge the screendumps.
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -16,7 +19,8 @@ boot() {
     build=$1
     out=$2
     rm -rf "$out/run" # results of an earlier boot must not be judged again
-    "$ROOT/tools/virtual-panel/virtual-panel" --bin "$build/src/panelcolor" \
+    "$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
+        --bin "$build/src/panelcolor" \
         --bin "$build/src/paneldefect" --bin "$build/tests/vm/key_terminal" \
         --scenario "$HERE/interactive_cases.sh" --out "$out/run" --timeout 560
 }
@@ -56,7 +60,7 @@ defects() {
 
 check() {
     name=$1
-    TOOLS=$2/tests/tools
+    TOOLS=${VM_HOST_BUILD:-$2}/tests/tools
     run=$3/run
     case $name in
     PanelcolorStartsWhiteAndEnterEnds)

@@ -1,13 +1,16 @@
 #!/bin/sh
 # panelshow_timed and lightsout on a real kernel (virtual panel).
 #   launchers_vm.sh BUILD_DIR OUT_DIR
+# VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
+# built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
+# tools that make the pictures and judge the screendumps.
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
 build=$1
 out=$2
 run=$out/run
-tools=$build/tests/tools
+tools=${VM_HOST_BUILD:-$build}/tests/tools
 
 fail() {
     echo "FAIL: $*"
@@ -25,7 +28,8 @@ $(cat "$run/$1")"
 
 mkdir -p "$out/data"
 "$tools/make_test_image" raw "$out/data/frame.rgb" || fail "could not make the test frame"
-"$ROOT/tools/virtual-panel/virtual-panel" --bin "$build/src/panelshow" \
+"$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
+    --bin "$build/src/panelshow" \
     --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin" \
     --file "$out/data/frame.rgb:/data/frame.rgb" \
     --scenario "$HERE/launchers_cases.sh" --out "$run" --timeout 250 ||

@@ -2,6 +2,9 @@
 # panelshow on a real kernel (virtual panel).
 #   panelshow_vm.sh boot BUILD_DIR OUT_DIR   make the pictures, boot once, run every case
 #   panelshow_vm.sh check CASE BUILD_DIR OUT_DIR   judge one case from what the boot left
+# VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
+# built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
+# tools that make the pictures and judge the screendumps.
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -16,7 +19,7 @@ fail() {
 boot() {
     build=$1
     out=$2
-    tools=$build/tests/tools
+    tools=${VM_HOST_BUILD:-$build}/tests/tools
     rm -rf "$out/run" # results of an earlier boot must not be judged again
     mkdir -p "$out/data"
     d=$out/data
@@ -32,7 +35,8 @@ boot() {
         files="$files --file $d/$f:/data/$f"
     done
     # shellcheck disable=SC2086
-    "$ROOT/tools/virtual-panel/virtual-panel" --bin "$build/src/panelshow" $files \
+    "$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
+        --bin "$build/src/panelshow" $files \
         --scenario "$HERE/panelshow_cases.sh" --out "$out/run" --timeout 170
 }
 
@@ -77,7 +81,7 @@ HOLDING=143
 
 check() {
     name=$1
-    TOOLS=$2/tests/tools
+    TOOLS=${VM_HOST_BUILD:-$2}/tests/tools
     out=$3
     run=$out/run
     d=$out/data
