@@ -138,6 +138,61 @@ void expect_frame(const std::string& path, int width, int height, Expected expec
     EXPECT_EQ(differing, 0u) << what << ": " << first << " (" << differing << " pixels differ)";
 }
 
+// Types keys and compares the frame shown once the program has committed
+// `commits` frames in all. A frame that never comes is fatal: wrap the call in
+// ASSERT_NO_FATAL_FAILURE.
+template <typename Expected>
+void expect_frame_after(const running_program& p, const fake_panel& panel, const std::string& keys,
+                        int commits, int width, int height, Expected expected,
+                        const std::string& what)
+{
+    send_input(p, keys);
+    ASSERT_TRUE(panel.wait_commits(commits))
+        << what << ": " << panel.commits() << " frames committed, expected " << commits;
+    expect_frame(panel.frame_path(), width, height, expected, what);
+}
+
+// Enter, which ends the program, then the finished run.
+inline finished_run enter_and_finish(running_program& p)
+{
+    send_input(p, "\r");
+    return finish(p);
+}
+
+// A command line that only prints `out` and ends with status 0, before the
+// device or the backlight is touched.
+inline void expect_text_only(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& fake, const std::string& out)
+{
+    const std::string what = program + " " + testing::PrintToString(args);
+    fake_panel panel;
+    running_program p = start_interactive(program, args, panel, {fake});
+    const finished_run r = finish(p);
+    EXPECT_EQ(r.status, 0) << what;
+    EXPECT_EQ(r.out, out) << what;
+    EXPECT_EQ(r.err, "") << what;
+    EXPECT_EQ(read_file(panel.log_path()), "") << what << ": the device was opened";
+    EXPECT_EQ(panel.backlight(), "") << what << ": the backlight was touched";
+}
+
+// Keys that stop the program once its first frame is up: status 0, the output
+// ending with `ending`, no frame after the first and the backlight on, then off.
+inline void expect_stop_after_first_frame(const std::string& program, const std::string& fake,
+                                          const std::string& keys, const std::string& ending)
+{
+    const std::string what = program + " stopped by " + testing::PrintToString(keys);
+    fake_panel panel;
+    running_program p = start_interactive(program, {}, panel, {fake});
+    ASSERT_TRUE(panel.wait_commits(1)) << what << ": no first frame";
+    send_input(p, keys);
+    const finished_run r = finish(p);
+    EXPECT_EQ(r.status, 0) << what;
+    EXPECT_TRUE(r.out.ends_with(ending)) << what << ":\n" << r.out;
+    EXPECT_EQ(r.err, "") << what;
+    EXPECT_EQ(panel.commits(), 1) << what << ": nothing after the stopping key is handled";
+    EXPECT_EQ(panel.backlight(), "255\n0\n") << what;
+}
+
 // The XR24 word as the frame holds it: bytes blue, green, red, 0xFF.
 constexpr uint32_t xr24(uint8_t r, uint8_t g, uint8_t b)
 {

@@ -83,20 +83,9 @@ run_result run(const program_case& c, const std::string& failure, const temp_dir
         dup2(c.keys.empty() ? open("/dev/null", O_RDONLY) : in_pipe[0], 0);
         dup2(out, 1);
         dup2(out, 2);
-        for (int fd = 3; fd < 1024; ++fd)
-            close(fd);
-        const std::string preload = "LD_PRELOAD=" + fake_drm_library();
-        const std::string config = "FAKE_DRM=" + fake;
-        putenv(const_cast<char*>(preload.c_str()));
-        putenv(const_cast<char*>(config.c_str()));
         std::vector<std::string> words{built_program(c.program)};
         words.insert(words.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        exec_child(words, {"LD_PRELOAD=" + fake_drm_library(), "FAKE_DRM=" + fake});
     }
     close(in_pipe[0]);
     close(in_pipe[1]);

@@ -1,31 +1,15 @@
 // panelcolor's command line, usage text, status lines and key map, without a device.
 #include "cli/panelcolor_args.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
-
-// Everything a printer writes, as one string.
-struct captured {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    std::string text()
-    {
-        std::fflush(out);
-        return std::string(data, size);
-    }
-    ~captured()
-    {
-        std::fclose(out);
-        std::free(data);
-    }
-};
 
 panelcolor_args parse(std::vector<const char*> args)
 {
@@ -164,21 +148,20 @@ TEST(PanelcolorModeOption, DanglingMinusMAsksForUsage)
 
 TEST(PanelcolorText, UsageTextLineByLine)
 {
-    captured out;
-    print_panelcolor_usage(out.out, "pc");
-    const std::string text = out.text();
+    const std::string text = printed([](FILE* out) { print_panelcolor_usage(out, "pc"); });
     EXPECT_EQ(text, USAGE_TEXT);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 25);
 }
 
 TEST(PanelcolorText, StatusLinesShowValuesLocksAndHalves)
 {
-    captured out;
-    print_panelcolor_status(out.out, {.even = {16, 0, 255, 0x3},
+    const std::string text = printed([](FILE* out) {
+        print_panelcolor_status(out, {.even = {16, 0, 255, 0x3},
                                       .odd = {1, 200, 7, 0x4},
                                       .left_enabled = false,
                                       .right_enabled = true});
-    EXPECT_EQ(out.text(),
+    });
+    EXPECT_EQ(text,
               "Even Cols: R: 0x10 ( 16) (locked)  G: 0x00 (  0)           B: 0xff (255)         \n"
               " Odd Cols: R: 0x01 (  1)           G: 0xc8 (200) (locked)  B: 0x07 (  7) (locked)\n"
               "Left display: Disabled, Right display: Enabled\n");
@@ -192,9 +175,9 @@ struct key_run {
 
 key_run press(pattern_state s, int key)
 {
-    captured out;
-    const key_result r = panelcolor_key(s, key, "pc", out.out);
-    return {s, r, out.text()};
+    key_result r{};
+    const std::string out = printed([&](FILE* f) { r = panelcolor_key(s, key, "pc", f); });
+    return {s, r, out};
 }
 
 const pattern_state MIXED{.even = {0x10, 0x20, 0x30, 0x7},

@@ -2,6 +2,7 @@
 // backlight's brightness file.
 #include "cli/panelcolor_args.h"
 #include "interactive_program.h"
+#include "support/printed.h"
 
 #include <csignal>
 #include <regex>
@@ -18,29 +19,23 @@ const std::string MODE_LINES = "  Available modes:\n"
 
 std::string usage_text()
 {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    print_panelcolor_usage(out, built_program("panelcolor").c_str());
-    std::fclose(out);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return printed([](FILE* out) {
+        print_panelcolor_usage(out, built_program("panelcolor").c_str());
+    });
 }
 
 std::string status(const pattern_state& s)
 {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    print_panelcolor_status(out, s);
-    std::fclose(out);
-    std::string text(data, size);
-    std::free(data);
-    return text + "updating display\n";
+    return printed([&](FILE* out) { print_panelcolor_status(out, s); }) + "updating display\n";
 }
 
 constexpr const char* ENDING = "exiting... Turning off backlight\n";
+
+// panelcolor on the small modes, writing each shown frame.
+running_program start(fake_panel& panel, const std::vector<std::string>& args)
+{
+    return start_interactive("panelcolor", args, panel, {SMALL_MODES, true});
+}
 
 // Runs panelcolor, types the keys one after another once the first frame is up
 // (a key waiting at the first pass is handled in it), then Enter.
@@ -66,16 +61,8 @@ TEST(PanelcolorCommandLine, UsageCasesEndWithStatusZeroBeforeTheDevice)
 {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"1", "2", "3", "4", "5"}, {"1", "2", "3", "4", "5", "6", "7"},
-          {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, {"-m"}, {"-m", "1", "-m"}}) {
-        fake_panel panel;
-        running_program p = start_interactive("panelcolor", args, panel, {SMALL_MODES});
-        const finished_run r = finish(p);
-        EXPECT_EQ(r.status, 0) << testing::PrintToString(args);
-        EXPECT_EQ(r.out, usage_text()) << testing::PrintToString(args);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(read_file(panel.log_path()), "") << "the device was opened";
-        EXPECT_EQ(panel.backlight(), "") << "the backlight was touched";
-    }
+          {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, {"-m"}, {"-m", "1", "-m"}})
+        expect_text_only("panelcolor", args, SMALL_MODES, usage_text());
 }
 
 TEST(PanelcolorCommandLine, NoValuesPrintUsageThenShowWhite)
@@ -93,7 +80,7 @@ TEST(PanelcolorCommandLine, NoValuesPrintUsageThenShowWhite)
 TEST(PanelcolorKeysRun, EnterAsFirstKeyStillDrawsAndLightsThePanels)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"255", "0"}, panel, {SMALL_MODES, true});
+    running_program p = start(panel, {"255", "0"});
     send_input(p, "\r"); // long before set-up ends
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 0);
@@ -123,15 +110,12 @@ TEST(PanelcolorKeysRun, SixteenIncrementsComeBackToZero)
 TEST(PanelcolorKeysRun, LockedOddColumnsStayWhileEvenDarken)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"255", "255", "7", "0"}, panel,
-                                          {SMALL_MODES, true});
+    running_program p = start(panel, {"255", "255", "7", "0"});
     ASSERT_TRUE(panel.wait_commits(1));
-    send_input(p, "a");
-    ASSERT_TRUE(panel.wait_commits(2));
-    expect_frame(panel.frame_path(), 64, 32,
-                 columns(xr24(0xEF, 0xEF, 0xEF), 0xFFFFFFFF, true, true, 64), "after a");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(
+        p, panel, "a", 2, 64, 32, columns(xr24(0xEF, 0xEF, 0xEF), 0xFFFFFFFF, true, true, 64),
+        "after a"));
+    const finished_run r = enter_and_finish(p);
     EXPECT_NE(r.out.find(" Odd Cols: R: 0xff (255) (locked)  G: 0xff (255) (locked)  "
                          "B: 0xff (255) (locked)\n"),
               std::string::npos)
@@ -144,15 +128,11 @@ TEST(PanelcolorKeysRun, LockedOddColumnsStayWhileEvenDarken)
 TEST(PanelcolorKeysRun, SpaceSwapsColumnsAndLocks)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"255", "0", "7", "0"}, panel,
-                                          {SMALL_MODES, true});
+    running_program p = start(panel, {"255", "0", "7", "0"});
     ASSERT_TRUE(panel.wait_commits(1));
-    send_input(p, " ");
-    ASSERT_TRUE(panel.wait_commits(2));
-    expect_frame(panel.frame_path(), 64, 32,
-                 columns(0xFF000000, 0xFFFFFFFF, true, true, 64), "after space");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(
+        p, panel, " ", 2, 64, 32, columns(0xFF000000, 0xFFFFFFFF, true, true, 64), "after space"));
+    const finished_run r = enter_and_finish(p);
     EXPECT_NE(r.out.find(status({{0, 0, 0, 0}, {255, 255, 255, 7}, true, true})),
               std::string::npos)
         << r.out;
@@ -162,8 +142,7 @@ TEST(PanelcolorKeysRun, HalvesBlankAndSwapAcrossTheMiddleColumn)
 {
     // The odd width 9 puts the middle column (4, even) in the right half.
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"-m", "1", "0x20", "0x40"}, panel,
-                                          {SMALL_MODES, true});
+    running_program p = start(panel, {"-m", "1", "0x20", "0x40"});
     const uint32_t even = xr24(0x20, 0x20, 0x20);
     const uint32_t odd = xr24(0x40, 0x40, 0x40);
     struct {
@@ -174,14 +153,11 @@ TEST(PanelcolorKeysRun, HalvesBlankAndSwapAcrossTheMiddleColumn)
     int commits = 1;
     ASSERT_TRUE(panel.wait_commits(commits));
     expect_frame(panel.frame_path(), 9, 3, columns(even, odd, true, true, 9), "start");
-    for (const auto& s : steps) {
-        send_input(p, std::string(1, s.key));
-        ASSERT_TRUE(panel.wait_commits(++commits)) << "key " << int(s.key);
-        expect_frame(panel.frame_path(), 9, 3, columns(even, odd, s.left, s.right, 9),
-                     "after key " + std::to_string(s.key));
-    }
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    for (const auto& s : steps)
+        ASSERT_NO_FATAL_FAILURE(expect_frame_after(p, panel, std::string(1, s.key), ++commits, 9, 3,
+                                                   columns(even, odd, s.left, s.right, 9),
+                                                   "after key " + std::to_string(s.key)));
+    const finished_run r = enter_and_finish(p);
     EXPECT_EQ(r.status, 0);
     std::string want = MODE_LINES + "Targeting mode[1] (9 x 3 @ 60Hz)\n" +
                        status({{0x20, 0x20, 0x20, 7}, {0x40, 0x40, 0x40, 7}, true, true});
@@ -193,9 +169,7 @@ TEST(PanelcolorKeysRun, HalvesBlankAndSwapAcrossTheMiddleColumn)
 TEST(PanelcolorKeysRun, FullSizeHalvesMeetAtColumn2160)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"-m", "2", "0", "0", "255", "255",
-                                                         "0", "0"},
-                                          panel, {SMALL_MODES, true});
+    running_program p = start(panel, {"-m", "2", "0", "0", "255", "255", "0", "0"});
     ASSERT_TRUE(panel.wait_commits(1));
     send_input(p, "t");
     ASSERT_TRUE(panel.wait_commits(2));
@@ -213,8 +187,7 @@ TEST(PanelcolorKeysRun, FullSizeHalvesMeetAtColumn2160)
         EXPECT_EQ(pixel(2161, y), 0xFFFF0000u) << "odd colour, row " << y;
         EXPECT_EQ(pixel(4319, y), 0xFFFF0000u) << "last column is odd, row " << y;
     }
-    send_input(p, "\r");
-    EXPECT_EQ(finish(p).status, 0);
+    EXPECT_EQ(enter_and_finish(p).status, 0);
 }
 
 TEST(PanelcolorKeysRun, HelpAndUnknownKeysDrawNothing)
@@ -230,30 +203,15 @@ TEST(PanelcolorKeysRun, HelpAndUnknownKeysDrawNothing)
 
 TEST(PanelcolorKeysRun, EscapeAndArrowKeysStop)
 {
-    for (const std::string& keys : {std::string("\x1b"), std::string("\x1b[A")}) {
-        fake_panel panel;
-        running_program p = start_interactive("panelcolor", {}, panel, {SMALL_MODES});
-        ASSERT_TRUE(panel.wait_commits(1));
-        send_input(p, keys);
-        const finished_run r = finish(p);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_TRUE(r.out.ends_with(std::string("updating display\n") + ENDING)) << r.out;
-        EXPECT_EQ(panel.commits(), 1) << "nothing after Escape is handled";
-        EXPECT_EQ(panel.backlight(), "255\n0\n");
-    }
+    for (const std::string& keys : {std::string("\x1b"), std::string("\x1b[A")})
+        expect_stop_after_first_frame("panelcolor", SMALL_MODES, keys,
+                                      std::string("updating display\n") + ENDING);
 }
 
 TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
 {
-    fake_panel panel;
-    running_program p = start_interactive("panelcolor", {}, panel, {SMALL_MODES});
-    ASSERT_TRUE(panel.wait_commits(1));
-    send_input(p, "\x03");
-    const finished_run r = finish(p);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.ends_with(std::string("updating display\n") + ENDING)) << r.out;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(panel.backlight(), "255\n0\n");
+    expect_stop_after_first_frame("panelcolor", SMALL_MODES, "\x03",
+                                  std::string("updating display\n") + ENDING);
 }
 
 TEST(PanelcolorStop, InterruptDuringSetUpShowsNoFrame)

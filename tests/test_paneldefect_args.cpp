@@ -1,30 +1,15 @@
 // paneldefect's command line, help text, status block and key map, without a device.
 #include "cli/paneldefect_args.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct captured {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    std::string text()
-    {
-        std::fflush(out);
-        return std::string(data, size);
-    }
-    ~captured()
-    {
-        std::fclose(out);
-        std::free(data);
-    }
-};
 
 paneldefect_args parse(std::vector<const char*> args)
 {
@@ -91,24 +76,23 @@ TEST(PaneldefectCommandLine, FormsAndStatuses)
 
 TEST(PaneldefectText, HelpTextItemByItem)
 {
-    captured out;
-    print_paneldefect_help(out.out, "pd");
-    const std::string text = out.text();
+    const std::string text = printed([](FILE* out) { print_paneldefect_help(out, "pd"); });
     EXPECT_EQ(text, HELP_TEXT);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21);
 }
 
 TEST(PaneldefectText, StatusBlockSixLines)
 {
-    captured out;
-    print_defect_status(out.out, {.background = {0, 1, 255}, .zone_a = {45, 46, 47},
+    const std::string text = printed([](FILE* out) {
+        print_defect_status(out, {.background = {0, 1, 255}, .zone_a = {45, 46, 47},
                                   .zone_b = {109, 110, 111}});
-    EXPECT_EQ(out.text(), "Zone A Defect:\n"
-                          "R:  45           G:  46           B:  47         \n"
-                          "Zone B defect:\n"
-                          "R: 109           G: 110           B: 111         \n"
-                          "Background:\n"
-                          "R:   0           G:   1           B: 255         \n");
+    });
+    EXPECT_EQ(text, "Zone A Defect:\n"
+                    "R:  45           G:  46           B:  47         \n"
+                    "Zone B defect:\n"
+                    "R: 109           G: 110           B: 111         \n"
+                    "Background:\n"
+                    "R:   0           G:   1           B: 255         \n");
 }
 
 // One loop pass as paneldefect runs it: the key, then for a painting key the
@@ -120,13 +104,13 @@ struct pass_result {
 
 pass_result press(defect_session& s, int key)
 {
-    captured out;
-    const key_result r = paneldefect_key(s, key, "pd", out.out);
+    key_result r{};
+    const std::string out = printed([&](FILE* f) { r = paneldefect_key(s, key, "pd", f); });
     if (r == key_result::redraw) {
         store_working_colour(s);
         load_working_colour(s);
     }
-    return {r, out.text()};
+    return {r, out};
 }
 
 TEST(PaneldefectKeys, SelectionThenStepChangesTheSelectedColour)

@@ -2,6 +2,7 @@
 // 2160, rows padded), the backlight's brightness file.
 #include "cli/paneldefect_args.h"
 #include "interactive_program.h"
+#include "support/printed.h"
 
 #include <csignal>
 #include <regex>
@@ -15,26 +16,14 @@ constexpr const char* ENDING = "exiting... Turning off backlight\n";
 
 std::string help_text()
 {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    print_paneldefect_help(out, built_program("paneldefect").c_str());
-    std::fclose(out);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return printed([](FILE* out) {
+        print_paneldefect_help(out, built_program("paneldefect").c_str());
+    });
 }
 
 std::string status(const defect_colours& c)
 {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    print_defect_status(out, c);
-    std::fclose(out);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return printed([&](FILE* out) { print_defect_status(out, c); });
 }
 
 // The defect pattern as the panels should show it, written out pixel by pixel.
@@ -66,15 +55,8 @@ running_program start(fake_panel& panel, const std::vector<std::string>& args = 
 TEST(PaneldefectCommandLine, OtherCountsPrintHelpAndEndBeforeTheDevice)
 {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"1"}, {"1", "2"}, {"1", "2", "3", "4"}}) {
-        fake_panel panel;
-        running_program p = start(panel, args);
-        const finished_run r = finish(p);
-        EXPECT_EQ(r.status, 0) << testing::PrintToString(args);
-        EXPECT_EQ(r.out, help_text()) << testing::PrintToString(args);
-        EXPECT_EQ(read_file(panel.log_path()), "") << "the device was opened";
-        EXPECT_EQ(panel.backlight(), "");
-    }
+         {std::vector<std::string>{"1"}, {"1", "2"}, {"1", "2", "3", "4"}})
+        expect_text_only("paneldefect", args, DEVICE, help_text());
 }
 
 TEST(PaneldefectStartUp, HelpThenBrightPresetAndBacklightOnThenOff)
@@ -83,8 +65,7 @@ TEST(PaneldefectStartUp, HelpThenBrightPresetAndBacklightOnThenOff)
     running_program p = start(panel);
     ASSERT_TRUE(panel.wait_commits(1));
     expect_frame(panel.frame_path(), W, H, defects(grey(0), grey(45), grey(109)), "start-up");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    const finished_run r = enter_and_finish(p);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, help_text() + status(PRESET_BRIGHT_DEFECT) + "\n" + ENDING);
     EXPECT_EQ(r.err, "");
@@ -97,8 +78,7 @@ TEST(PaneldefectStartUp, ThreeValuesSetZoneAOnly)
     running_program p = start(panel, {"300", "0", "0"});
     ASSERT_TRUE(panel.wait_commits(1));
     expect_frame(panel.frame_path(), W, H, defects(grey(0), xr24(44, 0, 0), grey(109)), "300 0 0");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    const finished_run r = enter_and_finish(p);
     EXPECT_EQ(r.out, status({{0, 0, 0}, {44, 0, 0}, {109, 109, 109}}) + "\n" + ENDING)
         << "no help text with values";
 }
@@ -108,14 +88,11 @@ TEST(PaneldefectKeysRun, ZoneBStepAndBackgroundWhite)
     fake_panel panel;
     running_program p = start(panel, {"0x10", "020", "16"});
     ASSERT_TRUE(panel.wait_commits(1));
-    send_input(p, "9q");
-    ASSERT_TRUE(panel.wait_commits(2));
-    expect_frame(panel.frame_path(), W, H, defects(grey(0), grey(16), grey(113)), "after 9 q");
-    send_input(p, "01");
-    ASSERT_TRUE(panel.wait_commits(3));
-    expect_frame(panel.frame_path(), W, H, defects(grey(255), grey(16), grey(113)), "after 0 1");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(p, panel, "9q", 2, W, H,
+                                               defects(grey(0), grey(16), grey(113)), "after 9 q"));
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(p, panel, "01", 3, W, H,
+                                               defects(grey(255), grey(16), grey(113)), "after 0 1"));
+    const finished_run r = enter_and_finish(p);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, status({{0, 0, 0}, {16, 16, 16}, {109, 109, 109}}) +
                          "\nAdjusting zone B defect pixel\n" + "\n" +
@@ -129,15 +106,12 @@ TEST(PaneldefectKeysRun, PresetKeepsTheSelectedBackground)
     fake_panel panel;
     running_program p = start(panel, {"1", "2", "3"});
     ASSERT_TRUE(panel.wait_commits(1));
-    send_input(p, "0m");
-    ASSERT_TRUE(panel.wait_commits(2));
-    expect_frame(panel.frame_path(), W, H, defects(grey(255), grey(195), grey(185)), "dark preset");
-    send_input(p, "nq");
-    ASSERT_TRUE(panel.wait_commits(4));
-    expect_frame(panel.frame_path(), W, H, defects(grey(4), grey(45), grey(109)),
-                 "bright preset then q");
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(p, panel, "0m", 2, W, H,
+                                               defects(grey(255), grey(195), grey(185)), "dark preset"));
+    ASSERT_NO_FATAL_FAILURE(expect_frame_after(p, panel, "nq", 4, W, H,
+                                               defects(grey(4), grey(45), grey(109)),
+                                               "bright preset then q"));
+    const finished_run r = enter_and_finish(p);
     EXPECT_TRUE(r.out.ends_with(status({{4, 4, 4}, {45, 45, 45}, {109, 109, 109}}) + "\n" + ENDING))
         << r.out;
 }
@@ -150,8 +124,7 @@ TEST(PaneldefectKeysRun, SelectionHelpAndUnknownKeysPaintNothing)
     send_input(p, "8?h\t");
     send_input(p, "b");
     ASSERT_TRUE(panel.wait_commits(2)) << "b repaints";
-    send_input(p, "\r");
-    const finished_run r = finish(p);
+    const finished_run r = enter_and_finish(p);
     EXPECT_EQ(r.status, 0);
     const std::string first = status({{0, 0, 0}, {1, 2, 3}, {109, 109, 109}});
     EXPECT_EQ(r.out, first + "\nAdjusting zone A defect pixel\n" + "\n" + help_text() +
@@ -163,17 +136,8 @@ TEST(PaneldefectKeysRun, SelectionHelpAndUnknownKeysPaintNothing)
 
 TEST(PaneldefectStop, ArrowKeyCtrlCAndEscapeEndInOrder)
 {
-    for (const std::string& keys : {std::string("\x1b[A"), std::string("\x03")}) {
-        fake_panel panel;
-        running_program p = start(panel, {}, false);
-        ASSERT_TRUE(panel.wait_commits(1));
-        send_input(p, keys);
-        const finished_run r = finish(p);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_TRUE(r.out.ends_with(ENDING)) << r.out;
-        EXPECT_EQ(panel.commits(), 1);
-        EXPECT_EQ(panel.backlight(), "255\n0\n");
-    }
+    for (const std::string& keys : {std::string("\x1b[A"), std::string("\x03")})
+        expect_stop_after_first_frame("paneldefect", DEVICE, keys, ENDING);
 }
 
 TEST(PaneldefectStop, InterruptDuringSetUpShowsNoFrame)

@@ -1,5 +1,6 @@
 // panelinfo: reading panelquery's line, the number rule, and both line layouts.
 #include "info/panel_info.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,7 @@ using namespace std::string_literals;
 
 std::string print_line(const panel_info& info, const char* label = "Left Panel")
 {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    panel_info_print(info, label, out);
-    std::fclose(out);
-    std::string s(text, size);
-    std::free(text);
-    return s;
+    return printed([&](FILE* out) { panel_info_print(info, label, out); });
 }
 
 // The left panel's line for a block whose positions 27.. hold from_27.

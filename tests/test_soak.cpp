@@ -115,16 +115,7 @@ struct soak_run {
             const int err = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, 1);
             dup2(err, 2);
-            for (int i = 3; i < 1024; ++i)
-                close(i);
-            putenv(const_cast<char*>(preload.c_str()));
-            putenv(const_cast<char*>(config.c_str()));
-            std::vector<char*> argv;
-            for (std::string& w : words)
-                argv.push_back(w.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
+            exec_child(words, {preload, config});
         }
     }
 

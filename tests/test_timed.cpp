@@ -1,5 +1,6 @@
 // panelshow_timed's command line and its 10 ms countdown.
 #include "cli/timed_args.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,10 @@ struct parsed {
 parsed parse(std::vector<const char*> words)
 {
     words.insert(words.begin(), "panelshow_timed");
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* notices = open_memstream(&text, &size);
-    const timed_args args =
-        parse_timed_args(static_cast<int>(words.size()), words.data(), notices);
-    std::fclose(notices);
-    parsed p{args, std::string(text, size)};
-    std::free(text);
+    parsed p{};
+    p.notices = printed([&](FILE* notices) {
+        p.args = parse_timed_args(static_cast<int>(words.size()), words.data(), notices);
+    });
     return p;
 }
 

@@ -143,6 +143,16 @@ fake_call& record(state& s, fake_req r, const void* arg, size_t size)
     return s.calls.back();
 }
 
+// A request with nothing to record but its kind (open, mmap, poll, read): counted,
+// recorded and logged; returns the errno to fail it with, or 0.
+int take_plain_request(state& s, fake_req r)
+{
+    const int err = injected_error(s, r);
+    record(s, r, nullptr, 0).ok = err == 0;
+    log_line(s, r, err == 0);
+    return err;
+}
+
 template <typename T>
 T* ptr(uint64_t p)
 {
@@ -534,10 +544,7 @@ int fake_open(const char* path, int flags, mode_t mode)
     if (path && std::strcmp(path, DEVICE_PATH) == 0) {
         state& s = st();
         delay_request(s, fake_req::OPEN);
-        const int err = injected_error(s, fake_req::OPEN);
-        record(s, fake_req::OPEN, nullptr, 0).ok = err == 0;
-        log_line(s, fake_req::OPEN, err == 0);
-        if (err) {
+        if (const int err = take_plain_request(s, fake_req::OPEN)) {
             errno = err;
             return -1;
         }
@@ -742,17 +749,8 @@ int open(const char* path, int flags, ...)
     return fake_open(path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    return fake_open(path, flags, mode);
-}
+// open under its large-file name: on 64-bit targets the two are one call.
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 int ioctl(int fd, unsigned long request, ...) noexcept
 {
@@ -795,9 +793,7 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
     state& s = st();
     if (fd != s.dev_fd)
         return real<mmap_fn>("mmap")(addr, length, prot, flags, fd, offset);
-    const int err = injected_error(s, fake_req::MMAP);
-    record(s, fake_req::MMAP, nullptr, 0).ok = err == 0;
-    log_line(s, fake_req::MMAP, err == 0);
+    const int err = take_plain_request(s, fake_req::MMAP);
     const uint32_t handle = static_cast<uint32_t>(static_cast<uint64_t>(offset) >> 32);
     const auto it = s.dumbs.find(handle);
     if (err || it == s.dumbs.end() || length > it->second.size) {
@@ -817,10 +813,7 @@ int poll(pollfd* fds, nfds_t n, int timeout)
 {
     state& s = st();
     if (n == 1 && fds[0].fd >= 0 && fds[0].fd == s.dev_fd) {
-        const int err = injected_error(s, fake_req::POLL);
-        record(s, fake_req::POLL, nullptr, 0).ok = err == 0;
-        log_line(s, fake_req::POLL, err == 0);
-        if (err) {
+        if (const int err = take_plain_request(s, fake_req::POLL)) {
             errno = err;
             return -1;
         }
@@ -832,10 +825,7 @@ ssize_t read(int fd, void* buf, size_t count)
 {
     state& s = st();
     if (fd >= 0 && fd == s.dev_fd) {
-        const int err = injected_error(s, fake_req::READ);
-        record(s, fake_req::READ, nullptr, 0).ok = err == 0;
-        log_line(s, fake_req::READ, err == 0);
-        if (err) {
+        if (const int err = take_plain_request(s, fake_req::READ)) {
             errno = err;
             return -1;
         }

@@ -27,6 +27,20 @@ std::string temp_file(const char* stem)
 
 } // namespace
 
+void exec_child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    for (int fd = 3; fd < 1024; ++fd)
+        close(fd);
+    for (const std::string& e : env)
+        putenv(strdup(e.c_str()));
+    std::vector<char*> words;
+    for (const std::string& a : argv)
+        words.push_back(const_cast<char*>(a.c_str()));
+    words.push_back(nullptr);
+    execv(words[0], words.data());
+    _exit(127);
+}
+
 running_program start_program(const program_spec& spec)
 {
     running_program p;
@@ -58,16 +72,7 @@ running_program start_program(const program_spec& spec)
         const int err = open(p.err_path.c_str(), O_WRONLY | O_TRUNC);
         dup2(out, 1);
         dup2(err, 2);
-        for (int fd = 3; fd < 1024; ++fd)
-            close(fd);
-        for (const std::string& e : spec.env)
-            putenv(strdup(e.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& a : spec.argv)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        exec_child(spec.argv, spec.env);
     }
     if (spec.input == stdin_kind::pty) {
         close(slave);

@@ -23,6 +23,11 @@ struct running_program {
 };
 
 running_program start_program(const program_spec& spec);
+// In a forked child whose standard streams are set up: closes every other
+// descriptor, adds env (NAME=VALUE entries) and executes argv; exit status 127
+// when that fails.
+[[noreturn]] void exec_child(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& env);
 // Writes bytes to the program's input (pty master or pipe).
 void send_input(const running_program& p, const std::string& bytes);
 // Waits for the exit; returns the exit status, 128 + signal when killed by a
