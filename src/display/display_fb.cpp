@@ -14,12 +14,6 @@
 
 namespace {
 
-template <typename T>
-uint64_t user_ptr(T* p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
-
 // Room for one read of events; the kernel queues at most this much per open file.
 constexpr size_t EVENT_BUFFER = 4096;
 

@@ -50,12 +50,6 @@ constexpr std::array<prop_name, PROP_MAX> PROP_NAMES{{
     {PROP_SRC_H, DRM_MODE_OBJECT_PLANE, "SRC_H"},
 }};
 
-template <typename T>
-uint64_t user_ptr(T* p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
-
 struct connector_modes {
     drm_mode_get_connector conn;
     std::array<uint32_t, MAX_ENCODERS> encoders;

@@ -5,6 +5,8 @@
 #include <drm_fourcc.h>
 #include <drm_mode.h>
 
+#include <cstdint>
+
 // The request codes are part of the kernel ABI; a header that disagrees would make
 // every request fail on the device.
 static_assert(DRM_IOCTL_SET_CLIENT_CAP == 0x4010640D);
@@ -30,6 +32,13 @@ static_assert(DRM_EVENT_FLIP_COMPLETE == 2);
 static_assert(DRM_FORMAT_XRGB8888 == 0x34325258);
 static_assert(DRM_FORMAT_XBGR8888 == 0x34324258);
 static_assert(sizeof(drm_mode_modeinfo) == 68);
+
+// Pointer fields of the request structures are 64-bit numbers.
+template <typename T>
+uint64_t user_ptr(T* p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
 
 inline constexpr uint32_t COMMIT_FLAGS =
     DRM_MODE_PAGE_FLIP_EVENT | DRM_MODE_ATOMIC_NONBLOCK | DRM_MODE_ATOMIC_ALLOW_MODESET;

@@ -5,16 +5,6 @@
 #include <array>
 #include <sys/ioctl.h>
 
-namespace {
-
-template <typename T>
-uint64_t user_ptr(T* p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
-
-} // namespace
-
 bool displays_off(const display_handle& h)
 {
     std::array<uint32_t, 3> objs{h.connector_id, h.crtc_id, h.plane_id};
