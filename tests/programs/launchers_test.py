@@ -63,21 +63,30 @@ def enter_namespace():
                           os.path.abspath(__file__)] + sys.argv[1:])
 
 
+def overlay(path, scratch, name):
+    """Lays a writable layer from scratch over path: the host's files stay visible,
+    every write lands in the layer."""
+    upper, work = f"{scratch}/{name}-upper", f"{scratch}/{name}-work"
+    os.makedirs(upper)
+    os.makedirs(work)
+    sh("mount", "-t", "overlay", f"kdt-{name}", "-o",
+       f"lowerdir={path},upperdir={upper},workdir={work}", path)
+    assert mount_type(path) == "overlay", f"no overlay on {path}: refusing to go on"
+
+
 def setUpModule():
     global SCRATCH
-    # Our own /tmp, so that nothing of a run is left on the host.
-    sh("mount", "-t", "tmpfs", "kdt-tmp", "/tmp")
-    SCRATCH = tempfile.mkdtemp(prefix="kdt-launch-")
-    os.makedirs(SCRATCH + "/upper")
-    os.makedirs(SCRATCH + "/work")
-    sh("mount", "-t", "overlay", "kdt-usr", "-o",
-       f"lowerdir=/usr,upperdir={SCRATCH}/upper,workdir={SCRATCH}/work", "/usr")
-    # Every write below must land in our own layers, never on the host.
-    assert mount_type("/usr") == "overlay", "no overlay on /usr: refusing to go on"
-    os.makedirs(LIBEXEC, exist_ok=True)
-    sh("mount", "-t", "tmpfs", "kdt-libexec", LIBEXEC)
+    # One tmpfs of our own holds the backlight folder and the writable layers over
+    # /tmp and /usr. The layers keep the host's files visible (the source and build
+    # trees may live under /tmp) while nothing of a run reaches the host.
     sh("mount", "-t", "tmpfs", "kdt-sysclass", "/sys/class")
     assert mount_type("/sys/class") == "tmpfs", "no tmpfs on /sys/class: refusing to go on"
+    layers = "/sys/class/kdt-layers"
+    overlay("/tmp", layers, "tmp")
+    overlay("/usr", layers, "usr")
+    SCRATCH = tempfile.mkdtemp(prefix="kdt-launch-")
+    os.makedirs(LIBEXEC, exist_ok=True)
+    sh("mount", "-t", "tmpfs", "kdt-libexec", LIBEXEC)
     assert mount_type(LIBEXEC) == "tmpfs"
     os.makedirs(BACKLIGHT)
 
