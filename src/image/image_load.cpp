@@ -7,6 +7,10 @@
 #include <stb/stb_image.h>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr const char* FN = "display_create_fb";
@@ -55,11 +59,34 @@ void check_decoded_size(const char* path, int width, int height)
     FATAL_CHECK(height == MODE_HEIGHT, FN);
 }
 
-// Red, green, blue, alpha bytes to the XRGB word, alpha in the ignored byte.
-void convert_row_to_xrgb(uint32_t* dst, const unsigned char* src, uint32_t width)
+// Red, green, blue, alpha bytes to the XRGB word, alpha in the ignored byte:
+// red and blue trade places, green and alpha stay.
+uint32_t rgba_to_xrgb(uint32_t w)
 {
-    for (uint32_t x = 0; x < width; ++x, src += 4)
-        dst[x] = uint32_t{src[3]} << 24 | uint32_t{src[0]} << 16 | uint32_t{src[1]} << 8 | src[2];
+    return (w & 0xFF00FF00u) | (w & 0xFFu) << 16 | (w >> 16 & 0xFFu);
+}
+
+void convert_row_to_xrgb(unsigned char* dst, const unsigned char* src, uint32_t width)
+{
+    uint32_t x = 0;
+#if defined(__x86_64__)
+    // Four pixels at a time; the compiler does not vectorise the byte swap itself.
+    const __m128i red_blue = _mm_set1_epi32(0x00FF00FF);
+    const __m128i green_alpha = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
+    for (; x + 4 <= width; x += 4) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + size_t{x} * 4));
+        __m128i rb = _mm_and_si128(w, red_blue);
+        rb = _mm_or_si128(_mm_slli_epi32(rb, 16), _mm_srli_epi32(rb, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + size_t{x} * 4),
+                         _mm_or_si128(rb, _mm_and_si128(w, green_alpha)));
+    }
+#endif
+    for (; x < width; ++x) {
+        uint32_t w;
+        std::memcpy(&w, src + size_t{x} * 4, sizeof w);
+        w = rgba_to_xrgb(w);
+        std::memcpy(dst + size_t{x} * 4, &w, sizeof w);
+    }
 }
 
 // Decoded pixels are red, green, blue, alpha bytes, which is XB24 as they stand.
@@ -78,7 +105,7 @@ uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, bool xbgr
         if (xbgr)
             std::memcpy(row, src, row_bytes);
         else
-            convert_row_to_xrgb(reinterpret_cast<uint32_t*>(row), src, MODE_WIDTH);
+            convert_row_to_xrgb(row, src, MODE_WIDTH);
     }
     return xbgr ? FORMAT_XB24 : FORMAT_XR24;
 }
