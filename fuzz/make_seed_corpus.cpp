@@ -324,12 +324,30 @@ void command_lines()
     save_words("sequence", 4, {"/images", "100000000", "-5", "-m", "257"});
 }
 
+// Image files kept because they once broke the load (tests/data/stb-crashes/),
+// with the selector byte their name asks for.
+void kept_images(const std::filesystem::path& dir)
+{
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        FILE* f = std::fopen(entry.path().c_str(), "rb");
+        if (!f) {
+            std::fprintf(stderr, "cannot read %s\n", entry.path().c_str());
+            std::exit(1);
+        }
+        bytes b{static_cast<uint8_t>(entry.path().extension() == ".rgb" ? 1 : 0)};
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            b.push_back(static_cast<uint8_t>(c));
+        std::fclose(f);
+        save("image", "kept-" + entry.path().filename().string(), b);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output directory>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <output directory> [<kept image folder>]\n", argv[0]);
         return 2;
     }
     out_dir = argv[1];
@@ -337,5 +355,7 @@ int main(int argc, char** argv)
     handwritten_formats();
     panelinfo_lines();
     command_lines();
+    if (argc == 3)
+        kept_images(argv[2]);
     return 0;
 }

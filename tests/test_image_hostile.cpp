@@ -13,6 +13,7 @@ struct outcome {
     int status; // -1: it committed a frame and was holding it (then killed)
     std::string err;
     std::string log;
+    std::string out;
 };
 
 outcome run_panelshow(const std::string& image, const temp_dir& dir)
@@ -30,7 +31,12 @@ outcome run_panelshow(const std::string& image, const temp_dir& dir)
     }
     if (status == -1)
         kill_program(p);
-    return {status, program_stderr(p), read_file(dir.file("log"))};
+    return {status, program_stderr(p), read_file(dir.file("log")), program_stdout(p)};
+}
+
+std::string kept(const std::string& name)
+{
+    return std::string(KDT_TEST_DATA_DIR) + "/stb-crashes/" + name;
 }
 
 // Decoding a 16-bit PNM with 4 channels requested runs past the decoder's own
@@ -50,6 +56,19 @@ TEST(PanelshowHostileImage, SixteenBitPnmIsRefusedBeforeDecoding)
         r.err, std::regex("panelshow: src/[a-z_/]+\\.cpp:[0-9]+: display_create_fb: "
                           "Assertion `[^']+' failed\\.\n")))
         << r.err;
+}
+
+// stb_image cannot read this PIC's header, yet its loader takes it for 4351 x 65504
+// and allocates 1.1 GB before it fails: a header that cannot be read is refused.
+TEST(PanelshowHostileImage, UnreadableHeaderIsRefusedBeforeDecoding)
+{
+    temp_dir dir;
+    const std::string pic = kept("pic-unreadable-header.pic");
+    const outcome r = run_panelshow(pic, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + pic +
+                         " with stb_image, unknown image type\n");
+    EXPECT_NE(r.err.find("Assertion `data != 0' failed."), std::string::npos) << r.err;
 }
 
 } // namespace

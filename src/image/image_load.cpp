@@ -128,14 +128,17 @@ const char* refused_before_decoding(const char* path)
 uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char* path)
 {
     // A file whose header gives the wrong size is refused before anything is
-    // decoded, so a huge image never allocates its pixels first.
+    // decoded, so a huge image never allocates its pixels first. A header the
+    // decoder cannot read is refused too: stb_image's loaders are laxer than its
+    // header readers (a PIC it cannot size may still decode to 4351 x 65504).
     int width = 0;
     int height = 0;
     int channels = 0;
-    if (stbi_info(path, &width, &height, &channels))
+    const bool sized = stbi_info(path, &width, &height, &channels) != 0;
+    if (sized)
         check_decoded_size(path, width, height);
 
-    const char* refusal = refused_before_decoding(path);
+    const char* refusal = sized ? refused_before_decoding(path) : stbi_failure_reason();
     unsigned char* data = refusal ? nullptr : stbi_load(path, &width, &height, &channels, 4);
     if (!data)
         std::printf("error loading image %s with stb_image, %s\n", path,
