@@ -58,6 +58,7 @@ struct state {
     uint32_t next_handle = 1, next_fb = 81, next_blob = 71;
     uint8_t* last_map = nullptr;
     bool events_unread_pending = false;
+    std::vector<uint8_t> events_after_read; // queued once the next read of events returns
 };
 
 template <typename F>
@@ -636,6 +637,11 @@ void fake_drm_push_event_bytes(const std::vector<uint8_t>& bytes)
     (void)!write(st().event_write_fd, bytes.data(), bytes.size());
 }
 
+void fake_drm_push_event_bytes_after_read(const std::vector<uint8_t>& bytes)
+{
+    st().events_after_read = bytes;
+}
+
 std::vector<uint8_t> fake_blob(uint32_t id)
 {
     const auto it = st().blobs.find(id);
@@ -829,6 +835,12 @@ ssize_t read(int fd, void* buf, size_t count)
             errno = err;
             return -1;
         }
+        const ssize_t n = real<read_fn>("read")(fd, buf, count);
+        if (!s.events_after_read.empty()) {
+            fake_drm_push_event_bytes(s.events_after_read);
+            s.events_after_read.clear();
+        }
+        return n;
     }
     return real<read_fn>("read")(fd, buf, count);
 }

@@ -124,5 +124,8 @@ uint32_t fake_prop_id(uint32_t object_type, const std::string& name);
 uint8_t* fake_dumb_map();
 // Writes raw bytes into the event queue of the open device, as the kernel would.
 void fake_drm_push_event_bytes(const std::vector<uint8_t>& bytes);
+// The same, once the program's next read of events has returned: events that
+// arrive while it waits, in a known order whatever the machine's speed.
+void fake_drm_push_event_bytes_after_read(const std::vector<uint8_t>& bytes);
 // Blob data by id (empty if unknown).
 std::vector<uint8_t> fake_blob(uint32_t id);
