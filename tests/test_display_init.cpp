@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using testing::ExitedWithCode;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -53,9 +55,10 @@ TEST(DisplayInitRequests, IssuedInOrderWithTheFieldsTheKernelNeeds)
     init_with(fake_default_device(), PANELSHOW_DISPLAY);
     const auto& calls = fake_drm_calls();
     std::vector<fake_req> head = requests_of(calls);
-    head.resize(8);
-    EXPECT_EQ(names_of(head), "OPEN SET_CLIENT_CAP SET_CLIENT_CAP GETRESOURCES GETPLANERESOURCES "
-                              "GETCONNECTOR GETCONNECTOR GETENCODER ");
+    head.resize(10);
+    EXPECT_EQ(names_of(head), "OPEN SET_CLIENT_CAP SET_CLIENT_CAP GETRESOURCES GETRESOURCES "
+                              "GETPLANERESOURCES GETPLANERESOURCES GETCONNECTOR GETCONNECTOR "
+                              "GETENCODER ");
 
     const auto atomic = arg_of<drm_set_client_cap>(*nth(fake_req::SET_CLIENT_CAP, 0));
     const auto planes = arg_of<drm_set_client_cap>(*nth(fake_req::SET_CLIENT_CAP, 1));
@@ -64,37 +67,43 @@ TEST(DisplayInitRequests, IssuedInOrderWithTheFieldsTheKernelNeeds)
     EXPECT_EQ(planes.capability, 2u);
     EXPECT_EQ(planes.value, 1u);
 
-    const auto res = arg_of<drm_mode_card_res>(*nth(fake_req::GETRESOURCES, 0));
-    EXPECT_EQ(res.count_crtcs, 16u);
-    EXPECT_EQ(res.count_connectors, 16u);
+    // Every list: first its length, then room for exactly that many.
+    const auto counts = arg_of<drm_mode_card_res>(*nth(fake_req::GETRESOURCES, 0));
+    EXPECT_EQ(counts.count_crtcs | counts.count_connectors, 0u);
+    const auto res = arg_of<drm_mode_card_res>(*nth(fake_req::GETRESOURCES, 1));
+    EXPECT_EQ(res.count_crtcs, 2u);
+    EXPECT_EQ(res.count_connectors, 1u);
     EXPECT_EQ(res.count_fbs, 0u);
     EXPECT_EQ(res.count_encoders, 0u);
     EXPECT_EQ(res.fb_id_ptr, 0u);
     EXPECT_EQ(res.encoder_id_ptr, 0u);
 
-    EXPECT_EQ(arg_of<drm_mode_get_plane_res>(*nth(fake_req::GETPLANERESOURCES, 0)).count_planes, 16u);
+    EXPECT_EQ(arg_of<drm_mode_get_plane_res>(*nth(fake_req::GETPLANERESOURCES, 0)).count_planes, 0u);
+    EXPECT_EQ(arg_of<drm_mode_get_plane_res>(*nth(fake_req::GETPLANERESOURCES, 1)).count_planes, 2u);
 
     const auto probe = arg_of<drm_mode_get_connector>(*nth(fake_req::GETCONNECTOR, 0));
     EXPECT_EQ(probe.connector_id, 41u);
     EXPECT_EQ(probe.count_modes | probe.count_encoders | probe.count_props, 0u);
     EXPECT_EQ(probe.modes_ptr | probe.encoders_ptr | probe.props_ptr, 0u);
     const auto full = arg_of<drm_mode_get_connector>(*nth(fake_req::GETCONNECTOR, 1));
-    EXPECT_EQ(full.count_modes, 64u);
-    EXPECT_EQ(full.count_encoders, 16u);
+    EXPECT_EQ(full.count_modes, 3u);
+    EXPECT_EQ(full.count_encoders, 1u);
     EXPECT_EQ(full.count_props, 0u);
     EXPECT_EQ(full.props_ptr, 0u);
 
     const auto enc = arg_of<drm_mode_get_encoder>(*nth(fake_req::GETENCODER, 0));
     EXPECT_EQ(enc.encoder_id, 51u);
 
-    // Properties: connector, CRTC, plane, each with room for 64.
+    // Properties: connector, CRTC, plane, each counted, then fetched whole.
     const uint32_t types[] = {DRM_MODE_OBJECT_CONNECTOR, DRM_MODE_OBJECT_CRTC, DRM_MODE_OBJECT_PLANE};
     const uint32_t ids[] = {41, 31, 61};
     for (int i = 0; i < 3; ++i) {
-        const auto p = arg_of<drm_mode_obj_get_properties>(*nth(fake_req::OBJ_GETPROPERTIES, i));
+        const auto c = arg_of<drm_mode_obj_get_properties>(*nth(fake_req::OBJ_GETPROPERTIES, 2 * i));
+        const auto p = arg_of<drm_mode_obj_get_properties>(*nth(fake_req::OBJ_GETPROPERTIES, 2 * i + 1));
+        EXPECT_EQ(c.count_props, 0u) << "object " << i;
         EXPECT_EQ(p.obj_type, types[i]) << "object " << i;
         EXPECT_EQ(p.obj_id, ids[i]) << "object " << i;
-        EXPECT_EQ(p.count_props, 64u) << "object " << i;
+        EXPECT_GE(p.count_props, i == 0 ? 1u : i == 1 ? 2u : 11u) << "object " << i;
     }
     EXPECT_EQ(calls.back().request, fake_req::CREATEPROPBLOB);
     EXPECT_EQ(arg_of<drm_mode_create_blob>(calls.back()).length, 68u);
@@ -160,6 +169,20 @@ TEST(DisplayInitModeChoice, PanelcolorListsEveryModeBeforeTargetingAndBeforeTheE
                    "    mode[1]: 1920x1080 (1920 x 1080 @ 60Hz)\n"
                    "    mode[2]: 3840x2160 (3840 x 2160 @ 30Hz)\n"
                    "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
+}
+
+TEST(DisplayInitModeChoice, ConnectorWithMoreModesAndEncodersThanAnyFixedRoom)
+{
+    std::string out;
+    const display_handle h = init_with(fake_crowded_device(100, 20), PANELCOLOR_DISPLAY, 99, &out);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 102) << out;
+    EXPECT_NE(out.find("    mode[0]: 1000x500 (1000 x 500 @ 60Hz)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("    mode[99]: 1099x599 (1099 x 599 @ 159Hz)\n"
+                       "Targeting mode[99] (1099 x 599 @ 159Hz)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(blob_mode(h).hdisplay, 1099);
+    EXPECT_EQ(h.encoder_id, 51u) << "the first of the connector's 20 encoders";
 }
 
 TEST(DisplayInitModeChoice, SizeSearchTakesTheFirstConnectorWithTheModeAndReadsNoFurther)

@@ -4,12 +4,12 @@
 #include "display/drm_requests.h"
 #include "common/fatal.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <vector>
 #include <sys/ioctl.h>
 
 uint16_t MODE_WIDTH = 0;
@@ -18,13 +18,6 @@ uint16_t MODE_HEIGHT = 0;
 namespace {
 
 constexpr const char* FN = "display_init";
-
-constexpr uint32_t MAX_CRTCS = 16;
-constexpr uint32_t MAX_CONNECTORS = 16;
-constexpr uint32_t MAX_PLANES = 16;
-constexpr uint32_t MAX_ENCODERS = 16;
-constexpr uint32_t MAX_MODES = 64;
-constexpr uint32_t MAX_PROPS = 64;
 
 struct prop_name {
     prop_index index;
@@ -50,38 +43,96 @@ constexpr std::array<prop_name, PROP_MAX> PROP_NAMES{{
     {PROP_SRC_H, DRM_MODE_OBJECT_PLANE, "SRC_H"},
 }};
 
-struct connector_modes {
-    drm_mode_get_connector conn;
-    std::array<uint32_t, MAX_ENCODERS> encoders;
-    std::array<drm_mode_modeinfo, MAX_MODES> modes;
-    uint32_t mode_count; // entries we may look at: reported count bounded by the room
+// Every list is fetched in two steps: ask for its length, then for exactly that
+// many entries. The kernel copies nothing into a list whose room is too small
+// (connectors) or only part of it (resources), so a fixed room loses entries on a
+// connector with many modes.
+
+struct card_lists {
+    std::vector<uint32_t> crtcs;
+    std::vector<uint32_t> connectors;
 };
 
-// Reads one connector twice: a probe with every count zero, then with room for the lists.
+card_lists read_resources(int fd)
+{
+    drm_mode_card_res res{};
+    int ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
+    FATAL_CHECK(!ret, FN);
+    card_lists l;
+    // A connector that appears between the two calls makes the counts grow: ask again.
+    while (l.crtcs.size() < res.count_crtcs || l.connectors.size() < res.count_connectors) {
+        l.crtcs.resize(res.count_crtcs);
+        l.connectors.resize(res.count_connectors);
+        res = drm_mode_card_res{
+            .crtc_id_ptr = user_ptr(l.crtcs.data()),
+            .connector_id_ptr = user_ptr(l.connectors.data()),
+            .count_crtcs = static_cast<uint32_t>(l.crtcs.size()),
+            .count_connectors = static_cast<uint32_t>(l.connectors.size()),
+        };
+        ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
+        FATAL_CHECK(!ret, FN);
+    }
+    l.crtcs.resize(res.count_crtcs);
+    l.connectors.resize(res.count_connectors);
+    return l;
+}
+
+std::vector<uint32_t> read_planes(int fd)
+{
+    drm_mode_get_plane_res plane_res{};
+    int ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
+    FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+    std::vector<uint32_t> planes;
+    while (planes.size() < plane_res.count_planes) {
+        planes.resize(plane_res.count_planes);
+        plane_res = {.plane_id_ptr = user_ptr(planes.data()),
+                     .count_planes = static_cast<uint32_t>(planes.size())};
+        ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
+        FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+    }
+    planes.resize(plane_res.count_planes);
+    return planes;
+}
+
+struct connector_modes {
+    drm_mode_get_connector conn;
+    std::vector<uint32_t> encoders;
+    std::vector<drm_mode_modeinfo> modes;
+    uint32_t mode_count; // modes.size(), under the name the diagnostics use
+};
+
+// Reads one connector: a probe with every count zero (which also makes the kernel
+// probe the outputs), then with room for exactly the reported lists.
 void read_connector(int fd, uint32_t connector_id, connector_modes& c)
 {
-    drm_mode_get_connector probe{.connector_id = connector_id};
-    int ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &probe);
+    c.conn = drm_mode_get_connector{.connector_id = connector_id};
+    int ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
     FATAL_CHECK(!ret, FN);
 
-    c.encoders = {};
-    c.modes = {};
-    c.conn = drm_mode_get_connector{
-        .encoders_ptr = user_ptr(c.encoders.data()),
-        .modes_ptr = user_ptr(c.modes.data()),
-        .count_modes = MAX_MODES,
-        .count_encoders = MAX_ENCODERS,
-        .connector_id = connector_id,
-    };
-    ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
-    FATAL_CHECK(!ret, FN);
-    c.mode_count = std::min(c.conn.count_modes, MAX_MODES);
+    c.encoders.clear();
+    c.modes.clear();
+    while (c.encoders.size() < c.conn.count_encoders || c.modes.size() < c.conn.count_modes) {
+        c.encoders.resize(c.conn.count_encoders);
+        c.modes.resize(c.conn.count_modes);
+        c.conn = drm_mode_get_connector{
+            .encoders_ptr = user_ptr(c.encoders.data()),
+            .modes_ptr = user_ptr(c.modes.data()),
+            .count_modes = static_cast<uint32_t>(c.modes.size()),
+            .count_encoders = static_cast<uint32_t>(c.encoders.size()),
+            .connector_id = connector_id,
+        };
+        ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
+        FATAL_CHECK(!ret, FN);
+    }
+    c.encoders.resize(c.conn.count_encoders);
+    c.modes.resize(c.conn.count_modes);
+    c.mode_count = c.conn.count_modes;
 }
 
 void print_mode_list(const connector_modes& c)
 {
     std::puts("  Available modes:");
-    for (uint32_t i = 0; i < c.mode_count; ++i) {
+    for (uint32_t i = 0; i < c.modes.size(); ++i) {
         const drm_mode_modeinfo& m = c.modes[i];
         std::printf("    mode[%d]: %s (%d x %d @ %dHz)\n", static_cast<int>(i), m.name, m.hdisplay,
                     m.vdisplay, m.vrefresh);
@@ -90,10 +141,10 @@ void print_mode_list(const connector_modes& c)
 
 // Mode by index in the first connector's list. Returns false when there is no connector.
 bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel,
-                          const uint32_t* connectors, uint32_t connector_count,
-                          connector_modes& chosen, drm_mode_modeinfo& mode)
+                          const std::vector<uint32_t>& connectors, connector_modes& chosen,
+                          drm_mode_modeinfo& mode)
 {
-    if (connector_count == 0)
+    if (connectors.empty())
         return false;
     read_connector(fd, connectors[0], chosen);
     if (config.print_modes)
@@ -113,12 +164,12 @@ bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel
 }
 
 // First 4320 x 2160 mode over all connectors; later connectors are not read.
-bool choose_mode_by_size(int fd, const uint32_t* connectors, uint32_t connector_count,
-                         connector_modes& chosen, drm_mode_modeinfo& mode)
+bool choose_mode_by_size(int fd, const std::vector<uint32_t>& connectors, connector_modes& chosen,
+                         drm_mode_modeinfo& mode)
 {
-    for (uint32_t i = 0; i < connector_count; ++i) {
-        read_connector(fd, connectors[i], chosen);
-        for (uint32_t m = 0; m < chosen.mode_count; ++m) {
+    for (uint32_t connector_id : connectors) {
+        read_connector(fd, connector_id, chosen);
+        for (uint32_t m = 0; m < chosen.modes.size(); ++m) {
             if (chosen.modes[m].hdisplay == DEFECT_MODE_WIDTH &&
                 chosen.modes[m].vdisplay == DEFECT_MODE_HEIGHT) {
                 mode = chosen.modes[m];
@@ -135,19 +186,26 @@ bool choose_mode_by_size(int fd, const uint32_t* connectors, uint32_t connector_
 void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t object_type,
                      uint32_t& prop_found)
 {
-    std::array<uint32_t, MAX_PROPS> ids{};
-    std::array<uint64_t, MAX_PROPS> values{};
-    drm_mode_obj_get_properties props{
-        .props_ptr = user_ptr(ids.data()),
-        .prop_values_ptr = user_ptr(values.data()),
-        .count_props = MAX_PROPS,
-        .obj_id = object_id,
-        .obj_type = object_type,
-    };
+    drm_mode_obj_get_properties props{.obj_id = object_id, .obj_type = object_type};
     int ret = ioctl(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, &props);
     FATAL_CHECK(!ret, FN);
+    std::vector<uint32_t> ids;
+    std::vector<uint64_t> values;
+    while (ids.size() < props.count_props) {
+        ids.resize(props.count_props);
+        values.resize(props.count_props);
+        props = drm_mode_obj_get_properties{
+            .props_ptr = user_ptr(ids.data()),
+            .prop_values_ptr = user_ptr(values.data()),
+            .count_props = static_cast<uint32_t>(ids.size()),
+            .obj_id = object_id,
+            .obj_type = object_type,
+        };
+        ret = ioctl(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, &props);
+        FATAL_CHECK(!ret, FN);
+    }
 
-    const uint32_t count = std::min(props.count_props, MAX_PROPS);
+    const uint32_t count = props.count_props;
     for (uint32_t i = 0; i < count; ++i) {
         drm_mode_get_property prop{.prop_id = ids[i]};
         ret = ioctl(fd, DRM_IOCTL_MODE_GETPROPERTY, &prop);
@@ -178,37 +236,22 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
     ret = ioctl(fd, DRM_IOCTL_SET_CLIENT_CAP, &cap);
     FATAL_CHECK(!ret, FN);
 
-    std::array<uint32_t, MAX_CRTCS> crtcs{};
-    std::array<uint32_t, MAX_CONNECTORS> connectors{};
-    drm_mode_card_res res{
-        .crtc_id_ptr = user_ptr(crtcs.data()),
-        .connector_id_ptr = user_ptr(connectors.data()),
-        .count_crtcs = MAX_CRTCS,
-        .count_connectors = MAX_CONNECTORS,
-    };
-    ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
-    FATAL_CHECK(!ret, FN);
-    const uint32_t crtc_count = std::min(res.count_crtcs, MAX_CRTCS);
-    const uint32_t connector_count = std::min(res.count_connectors, MAX_CONNECTORS);
-
-    std::array<uint32_t, MAX_PLANES> planes{};
-    drm_mode_get_plane_res plane_res{.plane_id_ptr = user_ptr(planes.data()),
-                                     .count_planes = MAX_PLANES};
-    ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
-    FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+    const card_lists res = read_resources(fd);
+    const std::vector<uint32_t> planes = read_planes(fd);
 
     connector_modes chosen{};
     drm_mode_modeinfo mode{};
     const bool found =
         config.search == mode_search::by_index
-            ? choose_mode_by_index(fd, config, mode_sel, connectors.data(), connector_count,
-                                   chosen, mode)
-            : choose_mode_by_size(fd, connectors.data(), connector_count, chosen, mode);
+            ? choose_mode_by_index(fd, config, mode_sel, res.connectors, chosen, mode)
+            : choose_mode_by_size(fd, res.connectors, chosen, mode);
     if (!found)
         FATAL_CHECK(!"could not find matching mode", FN);
 
     const uint32_t encoder_id =
-        chosen.conn.encoder_id != 0 ? chosen.conn.encoder_id : chosen.encoders[0];
+        chosen.conn.encoder_id != 0 ? chosen.conn.encoder_id
+        : chosen.encoders.empty()   ? 0
+                                    : chosen.encoders[0];
     drm_mode_get_encoder enc{.encoder_id = encoder_id};
     ret = ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &enc);
     FATAL_CHECK(!ret, FN);
@@ -217,8 +260,9 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
     if (crtc_id == 0) {
         FATAL_CHECK(enc.possible_crtcs != 0, FN);
         const uint32_t crtc_index = static_cast<uint32_t>(__builtin_ctz(enc.possible_crtcs));
+        const size_t crtc_count = res.crtcs.size();
         FATAL_CHECK(crtc_index < crtc_count, FN);
-        crtc_id = crtcs[crtc_index];
+        crtc_id = res.crtcs[crtc_index];
     }
 
     h.connector_id = chosen.conn.connector_id;

@@ -590,6 +590,23 @@ fake_device fake_default_device()
     return d;
 }
 
+fake_device fake_crowded_device(uint32_t modes, uint32_t encoders)
+{
+    fake_device d = fake_default_device();
+    fake_connector& c = d.connectors[0];
+    c.encoder_id = 0;
+    c.encoders.clear();
+    c.modes.clear();
+    d.encoders.clear();
+    for (uint32_t i = 0; i < encoders; ++i) {
+        c.encoders.push_back(51 + i);
+        d.encoders.push_back({51 + i, 31, 0x3});
+    }
+    for (uint32_t i = 0; i < modes; ++i)
+        c.modes.push_back({static_cast<uint16_t>(1000 + i), static_cast<uint16_t>(500 + i), 60 + i});
+    return d;
+}
+
 void fake_drm_reset(const fake_device& device)
 {
     state& s = st();

@@ -88,6 +88,10 @@ struct fake_device {
 // One connector (id 41, encoder 51 on CRTC 31) with 4320x2160@75, 1920x1080@60,
 // 3840x2160@30; CRTCs 31 and 32; planes 61 (XR24, XB24) and 62.
 fake_device fake_default_device();
+// The default device with one connector of `modes` modes (1000x500@60, 1001x501@61, ...)
+// and `encoders` encoders, none of them current: more than a fixed room of 64 modes
+// or 16 encoders holds.
+fake_device fake_crowded_device(uint32_t modes, uint32_t encoders);
 
 struct fake_failure {
     fake_req request;

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Checks a built kestrin-display-tools .deb: name and control fields, every
-installed path, the fixed paths the programs start, the man pages against the
-programs' own usage text, and an install and removal with dpkg into a scratch
-root whose package database is a copy of this system's (so Depends must be
-satisfiable by Debian's real packages).
+"""Checks a built kestrin-display-tools or kestrin-display-tools-standins .deb:
+name and control fields, every installed path, the fixed paths the programs
+start, the man pages against the programs' own usage text, copyright and
+changelog, lintian (no error, no warning), and an install and removal with dpkg
+into a scratch root whose package database is a copy of this system's (so
+Depends must be satisfiable by Debian's real packages). The stand-ins are
+installed together with the suite's package found beside them.
 
 usage: check_deb.py PACKAGE.deb [unittest args]
 
@@ -21,20 +23,31 @@ import sys
 import tempfile
 import unittest
 
-NAME = "kestrin-display-tools"
+SUITE = "kestrin-display-tools"
+STANDINS = "kestrin-display-tools-standins"
 LIBEXEC = "/usr/lib/kestrin-display-tools"
 PROGRAMS = ["panelshow", "panelcolor", "paneldefect",
             "panelshow_timed", "panelshow_sequence", "panelinfo"]
+# Man pages of each package.
+PAGES = {SUITE: PROGRAMS, STANDINS: ["lightsout", "panelquery"]}
 
-# Every file the package must hold, and nothing else (directories aside).
-EXPECTED_FILES = sorted(
-    [f"/usr/bin/{p}" for p in PROGRAMS]
-    + ["/usr/bin/lightsout",
-       f"{LIBEXEC}/panelshow",
-       f"{LIBEXEC}/burstkit/panelshow",
-       f"{LIBEXEC}/panelquery"]
-    + [f"/usr/share/man/man1/{p}.1.gz" for p in PROGRAMS])
-EXECUTABLES = [f for f in EXPECTED_FILES if not f.endswith(".gz")]
+
+def doc_files(package):
+    return [f"/usr/share/doc/{package}/copyright", f"/usr/share/doc/{package}/changelog.gz"]
+
+
+# Every file each package must hold, and nothing else (directories aside). The
+# stand-ins sit at the paths of the device's own programs, so they have a package
+# of their own that the device never installs.
+PACKAGE_FILES = {
+    SUITE: sorted([f"/usr/bin/{p}" for p in PROGRAMS] + [f"{LIBEXEC}/panelshow"]
+                  + [f"/usr/share/man/man1/{p}.1.gz" for p in PAGES[SUITE]]
+                  + doc_files(SUITE)),
+    STANDINS: sorted(["/usr/bin/lightsout", f"{LIBEXEC}/burstkit/panelshow",
+                      f"{LIBEXEC}/panelquery"]
+                     + [f"/usr/share/man/man1/{p}.1.gz" for p in PAGES[STANDINS]]
+                     + doc_files(STANDINS)),
+}
 
 # Outside programs each launcher starts by absolute path.
 STARTS = {
@@ -101,6 +114,13 @@ class Package(unittest.TestCase):
             r = run(["dpkg-deb", "-f", cls.deb, key])
             cls.fields[key] = r.stdout.strip()
         cls.arch = cls.fields["Architecture"]
+        cls.name = cls.fields["Package"]
+        cls.expected = PACKAGE_FILES.get(cls.name, [])
+        cls.executables = [f for f in cls.expected if f.startswith(("/usr/bin/", LIBEXEC))]
+        cls.pages = PAGES.get(cls.name, [])
+        # The suite's package built with this one (the stand-ins depend on it).
+        cls.suite_deb = os.path.join(os.path.dirname(cls.deb),
+                                     f"{SUITE}_{cls.fields['Version']}_{cls.arch}.deb")
         cls.tmp = tempfile.mkdtemp(prefix="kdt-deb-")
         cls.root = os.path.join(cls.tmp, "root")
         subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True)
@@ -133,10 +153,10 @@ class Package(unittest.TestCase):
     # --- name and control ------------------------------------------------------------
     def test_file_name_and_control_fields_agree(self):
         f = self.fields
-        self.assertEqual(f["Package"], NAME)
+        self.assertIn(f["Package"], PACKAGE_FILES)
         self.assertIn(f["Architecture"], ELF_MACHINE, "unexpected Architecture")
         self.assertEqual(os.path.basename(self.deb),
-                         f"{NAME}_{f['Version']}_{f['Architecture']}.deb")
+                         f"{f['Package']}_{f['Version']}_{f['Architecture']}.deb")
         self.assertRegex(f["Version"], r"^\d+\.\d+\.\d+$")
         self.assertTrue(f["Maintainer"], "Maintainer is empty")
         self.assertTrue(f["Description"], "Description is empty")
@@ -144,8 +164,10 @@ class Package(unittest.TestCase):
     def test_depends_names_the_package_of_every_needed_library(self):
         depends = {d.split()[0].split(":")[0] for d in self.fields["Depends"].split(",") if d.strip()}
         self.assertIn("libc6", depends, f"Depends: {self.fields['Depends']}")
+        if self.name == STANDINS:
+            self.assertIn(f"{SUITE} (= {self.fields['Version']})", self.fields["Depends"])
         triplet = MULTIARCH[self.arch]
-        for rel in EXECUTABLES:
+        for rel in self.executables:
             path = self.root + rel
             if os.path.islink(path):
                 continue
@@ -164,8 +186,8 @@ class Package(unittest.TestCase):
     # --- installed paths ---------------------------------------------------------------
     def test_holds_exactly_the_expected_files(self):
         found = sorted(p for p, (mode, _) in self.entries.items() if not mode.startswith("d"))
-        missing = [p for p in EXPECTED_FILES if p not in found]
-        extra = [p for p in found if p not in EXPECTED_FILES]
+        missing = [p for p in self.expected if p not in found]
+        extra = [p for p in found if p not in self.expected]
         self.assertEqual({"missing": missing, "extra": extra}, {"missing": [], "extra": []})
 
     def test_every_path_is_owned_by_root_with_the_right_mode(self):
@@ -174,13 +196,13 @@ class Package(unittest.TestCase):
                 self.assertEqual(owner, "root/root", f"{path} owner")
                 if mode.startswith("d"):
                     self.assertEqual(mode, "drwxr-xr-x", f"{path} mode")
-                elif path in EXECUTABLES:
+                elif path in self.executables:
                     self.assertIn(mode, ("-rwxr-xr-x", "lrwxrwxrwx"), f"{path} mode")
                 else:
                     self.assertEqual(mode, "-rw-r--r--", f"{path} mode")
 
     def test_programs_are_executables_for_the_package_architecture(self):
-        for rel in EXECUTABLES:
+        for rel in self.executables:
             with self.subTest(path=rel):
                 self.assertTrue(os.path.lexists(self.root + rel), f"{rel} is missing")
                 path = os.path.realpath(self.root + rel)
@@ -191,13 +213,16 @@ class Package(unittest.TestCase):
                                  f"{rel} is not an {self.arch} ELF executable")
 
     def test_libexec_panelshow_is_the_panelshow_program(self):
+        if self.name != SUITE:
+            self.skipTest("the suite's package holds panelshow")
         with open(self.root + "/usr/bin/panelshow", "rb") as a, \
              open(self.root + f"{LIBEXEC}/panelshow", "rb") as b:
             self.assertTrue(a.read() == b.read(),
                             f"{LIBEXEC}/panelshow differs from /usr/bin/panelshow")
 
     def test_every_fixed_path_a_program_starts_is_installed(self):
-        for rel in EXECUTABLES:
+        both = PACKAGE_FILES[SUITE] + PACKAGE_FILES[STANDINS]
+        for rel in self.executables:
             if not os.path.isfile(self.root + rel):
                 continue  # reported by the file list check
             with open(self.root + rel, "rb") as f:
@@ -205,8 +230,8 @@ class Package(unittest.TestCase):
             for raw in re.findall(rb"/usr/(?:bin|lib/kestrin-display-tools)/[A-Za-z0-9_./-]+", data):
                 target = raw.decode()
                 with self.subTest(program=rel, starts=target):
-                    self.assertIn(target, EXPECTED_FILES, f"{rel} names {target}, not in the package")
-        for prog, targets in STARTS.items():
+                    self.assertIn(target, both, f"{rel} names {target}, not in either package")
+        for prog, targets in STARTS.items() if self.name == SUITE else []:
             with open(self.root + f"/usr/bin/{prog}", "rb") as f:
                 data = f.read()
             for target in targets:
@@ -216,7 +241,7 @@ class Package(unittest.TestCase):
 
     # --- man pages --------------------------------------------------------------------
     def test_man_pages_are_compressed_as_debian_ships_them(self):
-        for prog in PROGRAMS:
+        for prog in self.pages:
             path = self.root + f"/usr/share/man/man1/{prog}.1.gz"
             with self.subTest(page=prog):
                 with open(path, "rb") as f:
@@ -229,14 +254,15 @@ class Package(unittest.TestCase):
 
     def test_man_pages_render_cleanly_and_cover_every_section(self):
         interactive = {"panelcolor", "paneldefect", "panelshow_timed"}
-        for prog in PROGRAMS:
+        for prog in self.pages:
             path = self.root + f"/usr/share/man/man1/{prog}.1.gz"
             with self.subTest(page=prog):
                 name, warnings = rendered_man(path, "NAME")
                 self.assertEqual(warnings, "", f"groff warnings for {prog}.1")
                 self.assertTrue(name and name[0].startswith(f"{prog} - "),
                                 f"{prog}.1 NAME is {name}")
-                for section in ["SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "FILES"]:
+                sections = ["SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "FILES"]
+                for section in sections + (["SIGNALS"] if prog in PROGRAMS else []):
                     body, _ = rendered_man(path, section)
                     self.assertTrue(body, f"{prog}.1 has no {section}")
                 keys, _ = rendered_man(path, "KEYS")
@@ -244,7 +270,7 @@ class Package(unittest.TestCase):
                                  f"{prog}.1 KEYS section presence")
 
     def test_man_synopsis_is_the_programs_usage_text(self):
-        for prog, (args, status) in USAGE_RUNS.items():
+        for prog, (args, status) in USAGE_RUNS.items() if self.name == SUITE else []:
             with self.subTest(program=prog):
                 r = self.run_program(self.root + f"/usr/bin/{prog}", prog, args)
                 self.assertEqual(r.returncode, status, f"{prog} {args}: {r.stdout}{r.stderr}")
@@ -255,6 +281,24 @@ class Package(unittest.TestCase):
                 self.assertTrue(usage, f"{prog} printed no usage line: {r.stdout!r}")
                 self.assertEqual(synopsis[:len(usage)], usage,
                                  f"{prog}.1 SYNOPSIS differs from the usage text")
+
+    # --- copyright, changelog, lintian -----------------------------------------------
+    def test_copyright_is_machine_readable_and_changelog_names_this_version(self):
+        with open(self.root + f"/usr/share/doc/{self.name}/copyright") as f:
+            copyright_text = f.read()
+        self.assertTrue(copyright_text.startswith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"))
+        self.assertIn("\nFiles: *\n", copyright_text)
+        self.assertIn("\nLicense: other\n", copyright_text)
+        with gzip.open(self.root + f"/usr/share/doc/{self.name}/changelog.gz", "rt") as f:
+            first = f.readline()
+        self.assertTrue(first.startswith(f"{SUITE} ({self.fields['Version']}) "), first)
+
+    def test_lintian_reports_no_error_and_no_warning(self):
+        # Overrides, if any, sit in the package with a one-line reason each.
+        r = run(["lintian", "--fail-on", "error,warning", "--no-tag-display-limit", self.deb])
+        self.assertEqual(r.returncode, 0, f"lintian {os.path.basename(self.deb)}:\n"
+                                          f"{r.stdout}{r.stderr}")
 
     # --- dpkg -----------------------------------------------------------------------
     def test_dpkg_installs_and_removes_it_in_a_scratch_root(self):
@@ -268,16 +312,17 @@ class Package(unittest.TestCase):
             shutil.copy("/var/lib/dpkg/arch", admin)
         open(os.path.join(admin, "available"), "w").close()
         dpkg = ["dpkg", f"--root={root}", "--no-triggers", "--log=/dev/null"]
-        r = run(dpkg + ["-i", self.deb])
+        debs = [self.deb] if self.name == SUITE else [self.suite_deb, self.deb]
+        r = run(dpkg + ["-i"] + debs)
         self.assertEqual(r.returncode, 0, f"dpkg -i failed:\n{r.stdout}{r.stderr}")
-        listed = run(dpkg + ["-L", NAME]).stdout.split()
-        for path in EXPECTED_FILES:
+        listed = run(dpkg + ["-L", self.name]).stdout.split()
+        for path in self.expected:
             with self.subTest(path=path):
                 self.assertIn(path, listed, "not registered by dpkg")
                 self.assertTrue(os.path.lexists(root + path), "not installed by dpkg")
-        r = run(dpkg + ["-r", NAME])
+        r = run(dpkg + ["-r", self.name])
         self.assertEqual(r.returncode, 0, f"dpkg -r failed:\n{r.stdout}{r.stderr}")
-        left = [p for p in EXPECTED_FILES if os.path.lexists(root + p)]
+        left = [p for p in self.expected if os.path.lexists(root + p)]
         self.assertEqual(left, [], "left behind by dpkg -r")
 
 

@@ -30,3 +30,14 @@ panelshow_timed /data/frame.rgb 1000000000 1 >/tmp/timed1.stdout 2>/tmp/timed1.s
 echo $? >/tmp/timed1.status
 cat /sys/kernel/debug/dri/0/state >/tmp/state_after_timeout
 collect timed1.stdout timed1.stderr timed1.status state_after_timeout
+
+# From the installed packages: the sequence starts the burstkit image program and
+# ends with lightsout; panelinfo runs panelquery.
+if [ -x /usr/lib/kestrin-display-tools/burstkit/panelshow ]; then
+    mkdir -p /data/burst && ln -s /data/frame.rgb /data/burst/frame.rgb
+    /usr/bin/panelshow_sequence /data/burst 100000000 200000000 >/tmp/seq.stdout 2>/tmp/seq.stderr
+    echo $? >/tmp/seq.status
+    cat /sys/kernel/debug/dri/0/state >/tmp/state_after_sequence
+    /usr/bin/panelinfo >/tmp/info.stdout 2>/tmp/info.stderr
+    collect seq.stdout seq.stderr seq.status state_after_sequence info.stdout info.stderr
+fi

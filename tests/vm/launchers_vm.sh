@@ -1,6 +1,9 @@
 #!/bin/sh
 # panelshow_timed and lightsout on a real kernel (virtual panel).
-#   launchers_vm.sh BUILD_DIR OUT_DIR
+#   launchers_vm.sh BUILD_DIR OUT_DIR [package]
+# With "package" the programs come from BUILD_DIR's two Debian packages (made here
+# with cpack and unpacked as dpkg would lay them out; the guest has no dpkg) and
+# run from their installed paths; panelshow_sequence and panelinfo then run too.
 # VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
 # built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
 # tools that make the pictures and judge the screendumps.
@@ -9,6 +12,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
 build=$1
 out=$2
+mode=${3:-}
 run=$out/run
 tools=${VM_HOST_BUILD:-$build}/tests/tools
 
@@ -28,9 +32,20 @@ $(cat "$run/$1")"
 
 mkdir -p "$out/data"
 "$tools/make_test_image" raw "$out/data/frame.rgb" || fail "could not make the test frame"
-"$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
-    --bin "$build/src/panelshow" \
-    --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin" \
+set -- --bin "$build/src/panelshow" \
+    --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin"
+if [ "$mode" = package ]; then
+    lib=/usr/lib/kestrin-display-tools
+    rm -rf "$out/packages" "$out/root" && mkdir -p "$out/root"
+    (cd "$build" && cpack -G DEB -B "$out/packages" >/dev/null) || fail "cpack failed"
+    for deb in "$out"/packages/kestrin-display-tools_*.deb \
+               "$out"/packages/kestrin-display-tools-standins_*.deb; do
+        dpkg-deb -x "$deb" "$out/root" || fail "cannot unpack $deb"
+    done
+    set -- --bin "$out/root/usr/bin:/usr/bin" --bin "$out/root$lib:$lib" \
+        --bin "$out/root$lib/burstkit:$lib/burstkit"
+fi
+"$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" "$@" \
     --file "$out/data/frame.rgb:/data/frame.rgb" \
     --scenario "$HERE/launchers_cases.sh" --out "$run" --timeout 250 ||
     fail "virtual panel run failed (status $?)"
@@ -51,4 +66,13 @@ no_active_crtc state_after_interrupt
 head -n 1 "$run/timed1.stdout" | grep -qx "display /data/frame.rgb for 1 sec 0 nsec" ||
     fail "1 s run: first line $(head -n 1 "$run/timed1.stdout")"
 no_active_crtc state_after_timeout
+if [ "$mode" = package ]; then
+    [ "$(cat "$run/seq.status")" = 0 ] || fail "installed sequence: status $(cat "$run/seq.status"); $(cat "$run/seq.stderr")"
+    grep -qx "reached end of images" "$run/seq.stdout" || fail "installed sequence: $(cat "$run/seq.stdout")"
+    grep -q "^Targeting mode\[0\]" "$run/seq.stdout" ||
+        fail "the installed burstkit image program did not set up the display: $(cat "$run/seq.stdout")"
+    no_active_crtc state_after_sequence
+    grep -q "^panelquery: " "$run/info.stderr" || fail "installed panelinfo did not run panelquery: $(cat "$run/info.stderr")"
+    echo "ok: both packages' programs run from their installed paths"
+fi
 echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive"
