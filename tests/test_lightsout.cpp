@@ -1,7 +1,6 @@
 // lightsout's commit against the fake device: which objects, properties and values.
 #include "display/display.h"
 #include "display_test_support.h"
-#include "outside/displays_off.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +36,8 @@ TEST(DisplaysOff, OneBlockingModesetDeactivatesCrtcAndDetachesPlaneAndConnector)
     EXPECT_EQ(c.counts, (std::vector<uint32_t>{1, 2, 2}));
     EXPECT_EQ(c.props, (std::vector<uint32_t>{
                            fake_prop_id(DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID"),
-                           fake_prop_id(DRM_MODE_OBJECT_CRTC, "ACTIVE"),
                            fake_prop_id(DRM_MODE_OBJECT_CRTC, "MODE_ID"),
+                           fake_prop_id(DRM_MODE_OBJECT_CRTC, "ACTIVE"),
                            fake_prop_id(DRM_MODE_OBJECT_PLANE, "FB_ID"),
                            fake_prop_id(DRM_MODE_OBJECT_PLANE, "CRTC_ID"),
                        }));

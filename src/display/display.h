@@ -53,7 +53,6 @@ inline constexpr display_config PANELDEFECT_DISPLAY{mode_search::by_size, false,
 
 inline constexpr uint16_t DEFECT_MODE_WIDTH = 4320;
 inline constexpr uint16_t DEFECT_MODE_HEIGHT = 2160;
-inline constexpr int COMMIT_ATTEMPTS_RETRY = 11;
 
 struct display_handle {
     int32_t fd;
@@ -104,6 +103,11 @@ bool display_plane_has_format(const display_handle& h, uint32_t pixel_format);
 
 // Commits the whole state with fb_id on the plane.
 void display_flip(display_handle& h, uint32_t fb_id);
+
+// One blocking commit with modesetting allowed that takes the panels down: the
+// connector and plane detached, the CRTC inactive without a mode, no framebuffer.
+// False when the kernel refuses it (errno says why).
+bool displays_off(const display_handle& h);
 
 // 0 once a flip-complete event has been read, -1 when waiting failed ("poll" or
 // "read drm event" on stderr).

@@ -1,6 +1,7 @@
 // The one framebuffer: dumb buffer -> map -> register -> commit -> wait.
 #include "display/display.h"
 #include "display/drm_requests.h"
+#include "display/properties.h"
 #include "common/fatal.h"
 
 #include <array>
@@ -146,7 +147,7 @@ void display_flip(display_handle& h, uint32_t fb_id)
         settle_pending_flip(h);
 
     std::array<uint32_t, 3> objs{h.connector_id, h.crtc_id, h.plane_id};
-    std::array<uint32_t, 3> counts{1, 2, 11};
+    std::array<uint32_t, 3> counts = commit_counts(false);
     drm_mode_atomic req{
         .flags = COMMIT_FLAGS,
         .count_objs = objs.size(),
@@ -159,17 +160,41 @@ void display_flip(display_handle& h, uint32_t fb_id)
     const int attempts = h.config->commit_attempts;
     int ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
     if (attempts > 1) {
+        // The pause follows every attempt, a successful one too: the key loop's
+        // redraw rate has always included it.
         usleep(1000);
         for (int attempt = 1; ret != 0 && attempt < attempts; ++attempt) {
             ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
             usleep(1000);
         }
+        // "Tried" counts the retries after the first attempt, as operators' logs always have.
         if (ret != 0)
             std::printf("Tried %d times to update display... ret = 0x%x\n", attempts - 1,
                         static_cast<unsigned>(ret));
     }
     FATAL_CHECK(!ret, "display_flip");
     h.flip_pending = true;
+}
+
+bool displays_off(const display_handle& h)
+{
+    std::array<uint32_t, 3> objs{h.connector_id, h.crtc_id, h.plane_id};
+    std::array<uint32_t, 3> counts = commit_counts(true);
+    std::array<uint32_t, PROP_MAX> props{};
+    std::array<uint64_t, PROP_MAX> values{};
+    uint32_t n = 0;
+    for (const prop_slot& p : PROP_TABLE)
+        if (p.switched_off)
+            props[n++] = h.prop_id[p.index];
+    drm_mode_atomic req{
+        .flags = DRM_MODE_ATOMIC_ALLOW_MODESET,
+        .count_objs = objs.size(),
+        .objs_ptr = user_ptr(objs.data()),
+        .count_props_ptr = user_ptr(counts.data()),
+        .props_ptr = user_ptr(props.data()),
+        .prop_values_ptr = user_ptr(values.data()),
+    };
+    return ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req) == 0;
 }
 
 int32_t display_wait_flip(display_handle& h)

@@ -2,6 +2,7 @@
 // -> encoder -> CRTC -> plane -> properties -> mode blob.
 #include "display/display.h"
 #include "display/drm_requests.h"
+#include "display/properties.h"
 #include "common/fatal.h"
 
 #include <array>
@@ -19,29 +20,6 @@ namespace {
 
 constexpr const char* FN = "display_init";
 
-struct prop_name {
-    prop_index index;
-    uint32_t object_type;
-    std::string_view name;
-};
-
-// Which object owns which property, in slot order.
-constexpr std::array<prop_name, PROP_MAX> PROP_NAMES{{
-    {PROP_CONNECTOR_CRTC_ID, DRM_MODE_OBJECT_CONNECTOR, "CRTC_ID"},
-    {PROP_MODE_ID, DRM_MODE_OBJECT_CRTC, "MODE_ID"},
-    {PROP_ACTIVE, DRM_MODE_OBJECT_CRTC, "ACTIVE"},
-    {PROP_FB_ID, DRM_MODE_OBJECT_PLANE, "FB_ID"},
-    {PROP_IN_FENCE_FD, DRM_MODE_OBJECT_PLANE, "IN_FENCE_FD"},
-    {PROP_PLANE_CRTC_ID, DRM_MODE_OBJECT_PLANE, "CRTC_ID"},
-    {PROP_CRTC_X, DRM_MODE_OBJECT_PLANE, "CRTC_X"},
-    {PROP_CRTC_Y, DRM_MODE_OBJECT_PLANE, "CRTC_Y"},
-    {PROP_CRTC_W, DRM_MODE_OBJECT_PLANE, "CRTC_W"},
-    {PROP_CRTC_H, DRM_MODE_OBJECT_PLANE, "CRTC_H"},
-    {PROP_SRC_X, DRM_MODE_OBJECT_PLANE, "SRC_X"},
-    {PROP_SRC_Y, DRM_MODE_OBJECT_PLANE, "SRC_Y"},
-    {PROP_SRC_W, DRM_MODE_OBJECT_PLANE, "SRC_W"},
-    {PROP_SRC_H, DRM_MODE_OBJECT_PLANE, "SRC_H"},
-}};
 
 // Every list is fetched in two steps: ask for its length, then for exactly that
 // many entries. The kernel copies nothing into a list whose room is too small
@@ -182,6 +160,26 @@ bool choose_mode_by_size(int fd, const std::vector<uint32_t>& connectors, connec
     return false;
 }
 
+uint64_t start_value(prop_start start, uint32_t crtc_id)
+{
+    switch (start) {
+    case prop_start::crtc:
+        return crtc_id;
+    case prop_start::on:
+        return 1;
+    case prop_start::mode_width:
+        return MODE_WIDTH;
+    case prop_start::mode_height:
+        return MODE_HEIGHT;
+    case prop_start::mode_width_fixed:
+        return uint64_t{MODE_WIDTH} << 16;
+    case prop_start::mode_height_fixed:
+        return uint64_t{MODE_HEIGHT} << 16;
+    default:
+        return 0;
+    }
+}
+
 // Looks up the names one object owns and records their ids in the handle.
 void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t object_type,
                      uint32_t& prop_found)
@@ -211,7 +209,7 @@ void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t obj
         ret = ioctl(fd, DRM_IOCTL_MODE_GETPROPERTY, &prop);
         FATAL_CHECK(!ret, FN);
         const std::string_view name(prop.name, strnlen(prop.name, DRM_PROP_NAME_LEN));
-        for (const prop_name& p : PROP_NAMES) {
+        for (const prop_slot& p : PROP_TABLE) {
             if (p.object_type == object_type && p.name == name) {
                 h.prop_id[p.index] = prop.prop_id;
                 prop_found |= 1u << p.index;
@@ -282,16 +280,8 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
 
     FATAL_CHECK(prop_found == ((1 << PROP_MAX) - 1), FN);
 
-    h.prop_value[PROP_CONNECTOR_CRTC_ID] = crtc_id;
-    h.prop_value[PROP_ACTIVE] = 1;
-    h.prop_value[PROP_PLANE_CRTC_ID] = crtc_id;
-    h.prop_value[PROP_CRTC_X] = 0;
-    h.prop_value[PROP_CRTC_Y] = 0;
-    h.prop_value[PROP_CRTC_W] = MODE_WIDTH;
-    h.prop_value[PROP_CRTC_H] = MODE_HEIGHT;
-    h.prop_value[PROP_SRC_X] = 0;
-    h.prop_value[PROP_SRC_Y] = 0;
-    h.prop_value[PROP_SRC_W] = uint64_t{MODE_WIDTH} << 16;
-    h.prop_value[PROP_SRC_H] = uint64_t{MODE_HEIGHT} << 16;
+    for (const prop_slot& p : PROP_TABLE)
+        if (p.start != prop_start::mode_blob)
+            h.prop_value[p.index] = start_value(p.start, crtc_id);
     h.fd = fd;
 }

@@ -2,7 +2,6 @@
 // switches the CRTC off and detaches plane and connector, so the panels go dark.
 #include "common/backlight.h"
 #include "display/display.h"
-#include "outside/displays_off.h"
 
 #include <cerrno>
 #include <cstdio>
