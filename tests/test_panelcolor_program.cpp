@@ -214,6 +214,14 @@ TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
                                   std::string("updating display\n") + ENDING);
 }
 
+TEST(PanelcolorStop, ClosedStdinReadsNoKeys)
+{
+    expect_closed_stdin_reads_no_keys(
+        "panelcolor", {"255", "0"}, SMALL_MODES,
+        MODE_LINES + "Targeting mode[0] (64 x 32 @ 60Hz)\n" +
+            status({{255, 255, 255, 7}, {0, 0, 0, 7}, true, true}) + ENDING);
+}
+
 TEST(PanelcolorStop, InterruptDuringSetUpShowsNoFrame)
 {
     fake_panel panel;

@@ -306,6 +306,25 @@ TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
     run.expect_terminal_as_before("panelshow_timed");
 }
 
+// SIGTERM, SIGHUP and SIGQUIT end both programs exactly as Ctrl-C does.
+TEST(TerminalSoak, StopSignalsEndInOrder)
+{
+    const std::vector<std::string> args[] = {{"panelcolor"}, {"paneldefect", "1", "2", "3"}};
+    for (const std::vector<std::string>& a : args)
+        for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+            const std::string what = a[0] + " " + strsignal(sig);
+            soak_run run;
+            run.start(a[0], {a.begin() + 1, a.end()}, a.size() > 1 ? "conn=4320x2160@75" : "conn=64x32@60");
+            ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << what;
+            kill(run.pid, sig);
+            EXPECT_EQ(run.wait_exit(), 0) << what;
+            EXPECT_EQ(run.levels, "255\n0\n") << what;
+            EXPECT_TRUE(read_file(run.dir.file("out")).ends_with(ENDING)) << what;
+            EXPECT_EQ(read_file(run.dir.file("err")), "") << what;
+            run.expect_terminal_as_before(what);
+        }
+}
+
 // Ctrl-C typed while the display is being set up (the fake holds the resources
 // request): the program finishes set-up, never shows a frame or lights the
 // panels, and ends in order.

@@ -54,6 +54,9 @@ running_program start_program(const program_spec& spec)
         return p;
     if (spec.input == stdin_kind::pipe && pipe(pipe_fds) != 0)
         return p;
+    int out_fds[2] = {-1, -1};
+    if (spec.output_pipe && pipe2(out_fds, O_CLOEXEC) != 0)
+        return p;
 
     p.pid = fork();
     if (p.pid == 0) {
@@ -64,14 +67,19 @@ running_program start_program(const program_spec& spec)
             in = slave;
         } else if (spec.input == stdin_kind::pipe) {
             in = pipe_fds[0];
-        } else {
+        } else if (spec.input == stdin_kind::null_device) {
             in = open("/dev/null", O_RDONLY);
         }
-        dup2(in, 0);
-        const int out = open(p.out_path.c_str(), O_WRONLY | O_TRUNC);
+        const int out =
+            spec.output_pipe ? out_fds[1] : open(p.out_path.c_str(), O_WRONLY | O_TRUNC);
         const int err = open(p.err_path.c_str(), O_WRONLY | O_TRUNC);
         dup2(out, 1);
         dup2(err, 2);
+        // Last, so that no other open takes a closed descriptor 0.
+        if (in >= 0)
+            dup2(in, 0);
+        else
+            close(0);
         exec_child(spec.argv, spec.env);
     }
     if (spec.input == stdin_kind::pty) {
@@ -80,6 +88,11 @@ running_program start_program(const program_spec& spec)
     } else if (spec.input == stdin_kind::pipe) {
         close(pipe_fds[0]);
         p.input_fd = pipe_fds[1];
+    }
+    if (spec.output_pipe) {
+        close(out_fds[1]);
+        p.output_fd = out_fds[0];
+        fcntl(p.output_fd, F_SETFL, O_NONBLOCK);
     }
     return p;
 }
