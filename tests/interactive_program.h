@@ -82,7 +82,6 @@ struct run_options {
     std::string fake;        // extra FAKE_DRM items
     bool frame = false;      // have the fake write each shown frame
     stdin_kind input = stdin_kind::pty;
-    bool output_pipe = false; // stdout into a pipe (running_program::output_fd)
 };
 
 inline running_program start_interactive(const std::string& program,
@@ -95,7 +94,6 @@ inline running_program start_interactive(const std::string& program,
     spec.env = {"LD_PRELOAD=" + fake_drm_library(),
                 "FAKE_DRM=" + panel.fake_config(opt.fake, opt.frame)};
     spec.input = opt.input;
-    spec.output_pipe = opt.output_pipe;
     return start_program(spec);
 }
 
@@ -193,26 +191,6 @@ inline void expect_stop_after_first_frame(const std::string& program, const std:
     EXPECT_EQ(r.err, "") << what;
     EXPECT_EQ(panel.commits(), 1) << what << ": nothing after the stopping key is handled";
     EXPECT_EQ(panel.backlight(), "255\n0\n") << what;
-}
-
-// Started with standard input closed (`<&-`): /dev/null, not the device, becomes
-// descriptor 0, no key is ever read, and an interrupt ends the program in order.
-inline void expect_closed_stdin_reads_no_keys(const std::string& program,
-                                              const std::vector<std::string>& args,
-                                              const std::string& fake, const std::string& out)
-{
-    fake_panel panel;
-    running_program p = start_interactive(program, args, panel, {fake, false, stdin_kind::closed});
-    ASSERT_TRUE(panel.wait_commits(1)) << program << ": no first frame";
-    char fd0[64] = {};
-    (void)!readlink(("/proc/" + std::to_string(p.pid) + "/fd/0").c_str(), fd0, sizeof fd0 - 1);
-    EXPECT_STREQ(fd0, "/dev/null") << program;
-    kill(p.pid, SIGINT);
-    const finished_run r = finish(p);
-    EXPECT_EQ(r.status, 0) << program;
-    EXPECT_EQ(r.out, out) << program;
-    EXPECT_EQ(panel.commits(), 1) << program;
-    EXPECT_EQ(panel.backlight(), "255\n0\n") << program;
 }
 
 // The XR24 word as the frame holds it: bytes blue, green, red, 0xFF.

@@ -140,30 +140,6 @@ TEST(PaneldefectStop, ArrowKeyCtrlCAndEscapeEndInOrder)
         expect_stop_after_first_frame("paneldefect", DEVICE, keys, ENDING);
 }
 
-TEST(PaneldefectStop, ClosedStdinReadsNoKeys)
-{
-    expect_closed_stdin_reads_no_keys("paneldefect", {"1", "2", "3"}, DEVICE,
-                                      status({{0, 0, 0}, {1, 2, 3}, {109, 109, 109}}) + ENDING);
-}
-
-// `paneldefect | tee log`: each status block is in the pipe once its frame is up,
-// and a reader that goes away does not keep the ending from the backlight.
-TEST(PaneldefectStop, PipedOutputComesAsPrintedAndAGoneReaderKillsNothing)
-{
-    fake_panel panel;
-    running_program p = start_interactive("paneldefect", {"1", "2", "3"}, panel,
-                                          {DEVICE, false, stdin_kind::pty, true});
-    ASSERT_TRUE(panel.wait_commits(1));
-    char buf[4096];
-    const ssize_t n = read(p.output_fd, buf, sizeof buf);
-    EXPECT_EQ(std::string(buf, size_t(std::max<ssize_t>(n, 0))),
-              status({{0, 0, 0}, {1, 2, 3}, {109, 109, 109}}));
-    close(p.output_fd);
-    kill(p.pid, SIGTERM);
-    EXPECT_EQ(finish(p).status, 0) << "141: killed by SIGPIPE";
-    EXPECT_EQ(panel.backlight(), "255\n0\n");
-}
-
 TEST(PaneldefectStop, InterruptDuringSetUpShowsNoFrame)
 {
     fake_panel panel;

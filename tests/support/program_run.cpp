@@ -54,9 +54,6 @@ running_program start_program(const program_spec& spec)
         return p;
     if (spec.input == stdin_kind::pipe && pipe(pipe_fds) != 0)
         return p;
-    int out_fds[2] = {-1, -1};
-    if (spec.output_pipe && pipe2(out_fds, O_CLOEXEC) != 0)
-        return p;
 
     p.pid = fork();
     if (p.pid == 0) {
@@ -70,15 +67,12 @@ running_program start_program(const program_spec& spec)
         } else if (spec.input == stdin_kind::null_device) {
             in = open("/dev/null", O_RDONLY);
         }
-        const int out =
-            spec.output_pipe ? out_fds[1] : open(p.out_path.c_str(), O_WRONLY | O_TRUNC);
+        const int out = open(p.out_path.c_str(), O_WRONLY | O_TRUNC);
         const int err = open(p.err_path.c_str(), O_WRONLY | O_TRUNC);
         dup2(out, 1);
         dup2(err, 2);
-        // Last, so that no other open takes a closed descriptor 0.
-        if (in >= 0)
-            dup2(in, 0);
-        else
+        // Last: an open after close(0) would take descriptor 0.
+        if (in < 0 || dup2(in, 0) < 0)
             close(0);
         exec_child(spec.argv, spec.env);
     }
@@ -88,11 +82,6 @@ running_program start_program(const program_spec& spec)
     } else if (spec.input == stdin_kind::pipe) {
         close(pipe_fds[0]);
         p.input_fd = pipe_fds[1];
-    }
-    if (spec.output_pipe) {
-        close(out_fds[1]);
-        p.output_fd = out_fds[0];
-        fcntl(p.output_fd, F_SETFL, O_NONBLOCK);
     }
     return p;
 }

@@ -1,6 +1,6 @@
 // Runs a built program as a user would: its own process, stdout and stderr
-// captured in files (or stdout through a pipe), standard input from a
-// pseudo-terminal, a pipe or /dev/null, or closed,
+// captured in files, standard input from a pseudo-terminal, a pipe or /dev/null
+// (or closed),
 // optionally on the fake DRM device (LD_PRELOAD) with a fake backlight folder.
 #pragma once
 
@@ -14,13 +14,11 @@ struct program_spec {
     std::vector<std::string> argv; // argv[0] is the program path
     std::vector<std::string> env;  // extra NAME=VALUE entries
     stdin_kind input = stdin_kind::null_device;
-    bool output_pipe = false; // stdout into a pipe that the test reads (output_fd)
 };
 
 struct running_program {
     pid_t pid = -1;
     int input_fd = -1; // pty master or pipe write end; -1 for /dev/null
-    int output_fd = -1; // read end of the stdout pipe, non-blocking; -1 for a file
     std::string out_path;
     std::string err_path;
 };
