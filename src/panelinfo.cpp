@@ -1,5 +1,6 @@
 // panelinfo: prints the manufacturing identification of both panels from the
 // line of numbers that panelquery reports.
+#include "common/standard_fds.h"
 #include "info/panel_info.h"
 
 #include <cstdio>
@@ -20,6 +21,7 @@ void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
 
 int main()
 {
+    open_standard_descriptors();
     panel_line line{};
     if (FILE* query = popen(PANELQUERY_PATH, "r")) {
         line = read_panel_line(query);

@@ -1,5 +1,6 @@
 // panelshow: puts one still image full-screen and holds it until killed.
 #include "cli/panelshow_args.h"
+#include "common/standard_fds.h"
 #include "display/display.h"
 #include "image/image_load.h"
 
@@ -19,6 +20,7 @@ double seconds_between(const timespec& start, const timespec& end)
 
 int main(int argc, char** argv)
 {
+    open_standard_descriptors();
     const panelshow_args args = parse_panelshow_args(argc, argv);
     if (args.outcome != args_outcome::run) {
         print_panelshow_usage(argv[0]);

@@ -2,6 +2,7 @@
 // program, with fixed timing around the backlight, then powers the displays down.
 #include "cli/sequence_args.h"
 #include "common/backlight.h"
+#include "common/standard_fds.h"
 #include "launch/child.h"
 
 #include <cstdio>
@@ -35,6 +36,7 @@ bool refuse_negative(const delay_reading& r, const char* what, const char* text)
 
 int main(int argc, char** argv)
 {
+    open_standard_descriptors();
     // Whole lines in order even into a pipe shared with the children, and nothing
     // left in the buffer that fork would copy or exec would drop.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -3,6 +3,7 @@
 #include "cli/timed_args.h"
 #include "common/backlight.h"
 #include "common/console.h"
+#include "common/standard_fds.h"
 #include "launch/child.h"
 
 #include <cstdio>
@@ -31,6 +32,7 @@ void take_key(timed_args& args)
 
 int main(int argc, char** argv)
 {
+    open_standard_descriptors();
     install_sigint_handler();
     // Whole lines in order even into a pipe, and nothing left in the buffer that
     // fork would copy or exec would drop.

@@ -216,6 +216,21 @@ TEST_F(BacklightFailure, MissingDeviceReportsOnlyTheBrightnessFileForEveryCall)
     EXPECT_FALSE(fs::exists(missing));
 }
 
+TEST_F(BacklightFailure, RefusedLevelIsReported)
+{
+    // Every write to /dev/full fails with ENOSPC, as a level the driver refuses does.
+    fs::remove(dir_ / "brightness");
+    fs::create_symlink("/dev/full", dir_ / "brightness");
+    const auto refused = [&](const char* level) {
+        return std::string("Could not write brightness ") + level + " to " + dir() +
+               "/brightness: No space left on device\n";
+    };
+    set_max("255\n");
+    EXPECT_EQ(printed([&] { backlight_set(1, dir()); }), refused("255"));
+    EXPECT_EQ(printed([&] { backlight_set_fixed(1, dir()); }), refused("193"));
+    EXPECT_EQ(printed([&] { backlight_set_percent(0, dir()); }), refused("0"));
+}
+
 TEST_F(BacklightFailure, NoFileDescriptorIsLeftOpen)
 {
     set_max("bright\n");

@@ -68,6 +68,11 @@ protected:
         owned_.push_back(fd);
         return fd;
     }
+    void release(int fd)
+    {
+        close(fd);
+        std::erase(owned_, fd);
+    }
 
     // getc(stdin) for a key a poll reported; EOF instead of blocking when the
     // poll reported a key that is not there.
@@ -130,6 +135,13 @@ TEST_F(KeyPollTerminal, NoKeyGivesFalseAndLeavesAttributesAndFlagsAsTheyWere)
     const std::string before = terminal_state(0);
     EXPECT_FALSE(key_available());
     EXPECT_EQ(terminal_state(0), before);
+}
+
+TEST_F(KeyPollTerminal, ClosedMasterSideIsAHangUp)
+{
+    release(master_);
+    EXPECT_EQ(poll_key(), key_poll::hangup);
+    EXPECT_EQ(poll_key(), key_poll::hangup) << "polled again";
 }
 
 TEST_F(KeyPollTerminal, EnterArrivesAsLineFeed)
@@ -208,6 +220,7 @@ TEST_F(KeyPollOtherInput, DevNullIsNeverAKey)
     const std::string before = terminal_state(0);
     EXPECT_FALSE(key_available());
     EXPECT_FALSE(key_available());
+    EXPECT_EQ(poll_key(), key_poll::none) << "end of input is no hang-up";
     EXPECT_EQ(terminal_state(0), before);
 }
 

@@ -214,6 +214,21 @@ TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
                                   std::string("updating display\n") + ENDING);
 }
 
+TEST(PanelcolorStop, ClosedStdinBecomesDevNullAndReadsNoKeys)
+{
+    fake_panel panel;
+    running_program p = start_interactive("panelcolor", {"7"}, panel,
+                                          {SMALL_MODES, false, stdin_kind::closed});
+    ASSERT_TRUE(panel.wait_commits(1));
+    char fd0[64] = {};
+    (void)!readlink(("/proc/" + std::to_string(p.pid) + "/fd/0").c_str(), fd0, sizeof fd0 - 1);
+    EXPECT_STREQ(fd0, "/dev/null") << "the device took descriptor 0";
+    kill(p.pid, SIGINT);
+    const finished_run r = finish(p);
+    EXPECT_TRUE(r.out.ends_with(status({{7, 7, 7, 7}, {7, 7, 7, 7}, true, true}) + ENDING));
+    EXPECT_EQ(panel.commits(), 1);
+}
+
 TEST(PanelcolorStop, InterruptDuringSetUpShowsNoFrame)
 {
     fake_panel panel;

@@ -11,6 +11,7 @@
 #include "cli/panelcolor_args.h"
 #include "cli/paneldefect_args.h"
 #include "program_run.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 
@@ -304,6 +305,46 @@ TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
     EXPECT_EQ(run.levels, "255\n0\n");
     EXPECT_EQ(read_file(run.dir.file("out")).find("got exit character"), std::string::npos);
     run.expect_terminal_as_before("panelshow_timed");
+}
+
+// SIGTERM, SIGHUP and SIGQUIT end both programs exactly as Ctrl-C does.
+TEST(TerminalSoak, StopSignalsEndInOrder)
+{
+    // Program, device, arguments.
+    for (const std::vector<std::string>& a :
+         {std::vector<std::string>{"panelcolor", "conn=64x32@60"},
+          {"paneldefect", "conn=4320x2160@75", "1", "2", "3"}})
+        for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+            const std::string what = a[0] + " " + strsignal(sig);
+            soak_run run;
+            run.start(a[0], {a.begin() + 2, a.end()}, a[1]);
+            ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << what;
+            kill(run.pid, sig);
+            EXPECT_EQ(run.wait_exit(), 0) << what;
+            EXPECT_EQ(run.levels, "255\n0\n") << what;
+            EXPECT_TRUE(read_file(run.dir.file("out")).ends_with(ENDING)) << what;
+            run.expect_terminal_as_before(what);
+        }
+}
+
+// `paneldefect | tee log`: the status block is in the pipe as soon as its frame
+// is up, and a reader that goes away does not keep the ending from the backlight.
+TEST(TerminalSoak, PipedOutputComesAsPrintedAndAGoneReaderKillsNothing)
+{
+    soak_run run;
+    mkfifo(run.dir.file("out").c_str(), 0644);
+    const int reader = open(run.dir.file("out").c_str(), O_RDONLY | O_NONBLOCK);
+    run.start("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
+    ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); }));
+    char buf[4096];
+    const ssize_t n = read(reader, buf, sizeof buf);
+    const defect_colours shown{{0, 0, 0}, {1, 2, 3}, {109, 109, 109}};
+    EXPECT_EQ(std::string(buf, size_t(std::max<ssize_t>(n, 0))),
+              printed([&](FILE* out) { print_defect_status(out, shown); }));
+    close(reader);
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(run.wait_exit(), 0) << "141: killed by SIGPIPE";
+    EXPECT_EQ(run.levels, "255\n0\n");
 }
 
 // Ctrl-C typed while the display is being set up (the fake holds the resources

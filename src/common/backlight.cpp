@@ -1,6 +1,8 @@
 #include "common/backlight.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -10,6 +12,21 @@ FILE* open_in(const char* dir, const char* name, const char* mode)
 {
     const std::string path = std::string{dir} + "/" + name;
     return std::fopen(path.c_str(), mode);
+}
+
+// Writes the level and closes the file. A level the driver refuses, or a short
+// write, shows only here (mostly at the close, where stdio flushes): say so,
+// since the panels may stay dark or lit.
+void write_level(FILE* brightness, int level, const char* dir)
+{
+    const bool written = std::fprintf(brightness, "%d\n", level) >= 0;
+    int err = errno;
+    const bool closed = std::fclose(brightness) == 0;
+    if (written && !closed)
+        err = errno;
+    if (!written || !closed)
+        std::printf("Could not write brightness %d to %s/brightness: %s\n", level, dir,
+                    std::strerror(err));
 }
 
 // Reads the device maximum; -1 after any failure, with the failure's messages
@@ -48,8 +65,7 @@ void set_relative(bool off, int percent, bool whole_max, const char* dir)
         return;
     }
     if (off) {
-        std::fputs("0\n", brightness);
-        std::fclose(brightness);
+        write_level(brightness, 0, dir);
         return;
     }
     const int max = read_max_brightness(dir);
@@ -60,9 +76,7 @@ void set_relative(bool off, int percent, bool whole_max, const char* dir)
     const int level =
         whole_max ? max : static_cast<int>(static_cast<double>(percent) / 100.0 *
                                            static_cast<double>(max));
-    std::fprintf(brightness, "%d\n", level);
-    // The driver's verdict on the level only shows here; it is not reported.
-    std::fclose(brightness);
+    write_level(brightness, level, dir);
 }
 
 } // namespace
@@ -84,6 +98,5 @@ void backlight_set_fixed(int on, const char* dir)
         std::puts("Could not open brightness file");
         return;
     }
-    std::fputs(on != 0 ? "193\n" : "0\n", brightness);
-    std::fclose(brightness);
+    write_level(brightness, on != 0 ? 193 : 0, dir);
 }

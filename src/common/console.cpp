@@ -1,7 +1,9 @@
 #include "common/console.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <initializer_list>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,7 +14,9 @@ void handle_sigint(int)
     stop_requested = 1;
 }
 
-void install_sigint_handler()
+namespace {
+
+void install_stop_handler(int sig)
 {
     // What signal() gives on glibc, spelled out: the handler stays installed and
     // interrupted system calls restart.
@@ -20,31 +24,53 @@ void install_sigint_handler()
     action.sa_handler = handle_sigint;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    sigaction(sig, &action, nullptr);
+}
+
+} // namespace
+
+void install_sigint_handler()
+{
+    install_stop_handler(SIGINT);
+}
+
+void install_stop_handlers()
+{
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        install_stop_handler(sig);
 }
 
 bool key_available()
+{
+    return poll_key() == key_poll::key;
+}
+
+key_poll poll_key()
 {
     // Raw only for the instant of the poll, so the terminal behaves as the
     // user's own between polls. Input modes, ISIG, VMIN and VTIME stay as they
     // are: Enter still arrives as 0x0A and Ctrl-C still raises SIGINT. On a
     // non-terminal the attribute calls fail and change nothing.
     termios saved{};
-    tcgetattr(0, &saved);
+    // A terminal that hung up answers EIO here (anything else that is no
+    // terminal answers ENOTTY).
+    const bool hung_up = tcgetattr(0, &saved) != 0 && errno == EIO;
     termios raw = saved;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     tcsetattr(0, TCSANOW, &raw);
     const int flags = fcntl(0, F_GETFL, 0);
     fcntl(0, F_SETFL, flags | O_NONBLOCK);
 
+    errno = 0;
     const int c = std::getc(stdin);
+    // EIO from the read: the other side of the terminal has closed.
+    const bool read_failed = c == EOF && std::ferror(stdin) && errno == EIO;
 
     tcsetattr(0, TCSANOW, &saved);
     fcntl(0, F_SETFL, flags);
 
-    if (c == EOF) {
-        return false;
-    }
+    if (c == EOF)
+        return hung_up || read_failed ? key_poll::hangup : key_poll::none;
     std::ungetc(c, stdin);
-    return true;
+    return key_poll::key;
 }

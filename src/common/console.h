@@ -13,6 +13,19 @@ void handle_sigint(int sig);
 // system calls restart.
 void install_sigint_handler();
 
+// The same for every signal that asks an interactive program to end: SIGINT,
+// SIGTERM, SIGHUP and SIGQUIT.
+void install_stop_handlers();
+
+enum class key_poll : unsigned char {
+    none,   // nothing waiting (also at the end of a file, a pipe or /dev/null)
+    key,    // one key waits at the front of stdin
+    hangup, // the terminal has gone away: no key will ever come
+};
+
+// key_available that also tells a terminal that hung up from one that is quiet.
+key_poll poll_key();
+
 // Polls standard input once without waiting. True: exactly one key waits at the
 // front of stdin, to be taken with getc(stdin). Terminal attributes and the
 // descriptor's flags are back as they were when it returns.

@@ -64,14 +64,16 @@ running_program start_program(const program_spec& spec)
             in = slave;
         } else if (spec.input == stdin_kind::pipe) {
             in = pipe_fds[0];
-        } else {
+        } else if (spec.input == stdin_kind::null_device) {
             in = open("/dev/null", O_RDONLY);
         }
-        dup2(in, 0);
         const int out = open(p.out_path.c_str(), O_WRONLY | O_TRUNC);
         const int err = open(p.err_path.c_str(), O_WRONLY | O_TRUNC);
         dup2(out, 1);
         dup2(err, 2);
+        // Last: an open after close(0) would take descriptor 0.
+        if (in < 0 || dup2(in, 0) < 0)
+            close(0);
         exec_child(spec.argv, spec.env);
     }
     if (spec.input == stdin_kind::pty) {

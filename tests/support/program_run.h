@@ -1,5 +1,6 @@
 // Runs a built program as a user would: its own process, stdout and stderr
-// captured in files, standard input from a pseudo-terminal, a pipe or /dev/null,
+// captured in files, standard input from a pseudo-terminal, a pipe or /dev/null
+// (or closed),
 // optionally on the fake DRM device (LD_PRELOAD) with a fake backlight folder.
 #pragma once
 
@@ -7,7 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
-enum class stdin_kind { null_device, pipe, pty };
+enum class stdin_kind { null_device, pipe, pty, closed };
 
 struct program_spec {
     std::vector<std::string> argv; // argv[0] is the program path

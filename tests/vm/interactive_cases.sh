@@ -44,9 +44,10 @@ settle() {
     wait_lines "$1" "$HELP_LINE" $((before + 1))
 }
 
-# end NAME KEYS: the keys that should end the program, then what it left.
+# end NAME KEYS: the keys that should end the program (none: it is ending
+# already), then what it left.
 end() {
-    keys "$1" "$2"
+    [ -z "$2" ] || keys "$1" "$2"
     timeout 30 sh -c "while kill -0 $PID 2>/dev/null; do usleep 20000; done"
     kill -9 "$PID" 2>/dev/null
     wait "$PID"
@@ -77,6 +78,13 @@ keys pc_keys '\t' && settle pc_keys 1 && snap pc_keys_swapped
 keys pc_keys b && settle pc_keys 1 && snap pc_keys_blank
 keys pc_keys 5 && settle pc_keys 1 && snap pc_keys_both
 end pc_keys '\003'
+
+# panelcolor: SIGTERM ends it as Ctrl-C does.
+start pc_term panelcolor
+wait_lines pc_term "updating display" 1 && settle pc_term ""
+lit pc_term
+kill -TERM "$(pidof panelcolor)"
+end pc_term ""
 
 # panelcolor: 1,000 redraws in a small mode (a full-size fill takes about 0.2 s
 # under emulation); Ctrl-C ends it.

@@ -75,6 +75,8 @@ check() {
         grep -q -F -x -e " Odd Cols: R: 0x0a ( 10) (locked)  G: 0x14 ( 20) (locked)  B: 0x1e ( 30) (locked)" \
             "$run/pc_keys.stdout" || fail "pc_keys: no locked odd-column line"
         ended "$run" pc_keys 0 ;;
+    PanelcolorSigtermEndsInOrder)
+        ended "$run" pc_term 0 ;;
     PanelcolorThousandRedrawsThenCtrlC)
         ended "$run" pc_many 0
         count "$run" pc_many "updating display" 1002 ;;
