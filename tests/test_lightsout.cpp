@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr display_config LIGHTSOUT_DISPLAY{mode_search::by_index, false, false, 1, "main"};
-
 display_handle ready()
 {
     fake_drm_reset(fake_default_device());

@@ -9,8 +9,14 @@
 #include "cli/panelshow_args.h"  // args_outcome
 #include "colour/colour.h"
 #include "colour/defect.h"
+#include "display/display.h"
 
 #include <cstdio>
+
+// The first DEFECT_MODE_WIDTH x DEFECT_MODE_HEIGHT mode over all connectors, no
+// mode list or "Targeting" line, commits retried.
+inline constexpr display_config PANELDEFECT_DISPLAY{mode_search::by_size, false, false, 11, "main",
+                                                    DEFECT_MODE_WIDTH, DEFECT_MODE_HEIGHT};
 
 struct paneldefect_args {
     args_outcome outcome; // run, or usage_ok: help text and status 0

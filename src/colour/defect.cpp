@@ -1,6 +1,5 @@
 #include "colour/defect.h"
 
-#include "display/display.h"
 
 #include <cstring>
 

@@ -8,6 +8,10 @@
 
 inline constexpr uint8_t DEFECT_STEP = 4;
 
+// The frame the pattern is laid out on: the mode paneldefect looks for.
+inline constexpr uint16_t DEFECT_MODE_WIDTH = 4320;
+inline constexpr uint16_t DEFECT_MODE_HEIGHT = 2160;
+
 struct rgb8 {
     uint8_t r;
     uint8_t g;

@@ -42,17 +42,17 @@ struct display_config {
     bool print_target;       // the "Targeting mode[...]" line
     int commit_attempts;     // 1: fatal at once; 11: retry with 1000 us pauses
     const char* fb_function; // function named in framebuffer diagnostics
+    uint16_t search_width = 0;  // the mode size the by_size search looks for
+    uint16_t search_height = 0;
 };
 
 inline constexpr display_config PANELSHOW_DISPLAY{mode_search::by_index, false, true, 1,
                                                   "display_create_fb"};
 inline constexpr display_config PANELCOLOR_DISPLAY{mode_search::by_index, true, true, 11,
                                                    "main"};
-inline constexpr display_config PANELDEFECT_DISPLAY{mode_search::by_size, false, false, 11,
-                                                    "main"};
-
-inline constexpr uint16_t DEFECT_MODE_WIDTH = 4320;
-inline constexpr uint16_t DEFECT_MODE_HEIGHT = 2160;
+// No mode list, no "Targeting" line; a failed set-up step is fatal (status 1).
+inline constexpr display_config LIGHTSOUT_DISPLAY{mode_search::by_index, false, false, 1, "main"};
+// paneldefect's choice (by_size) lives with its defect pattern's frame size.
 
 struct display_handle {
     int32_t fd;

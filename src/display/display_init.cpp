@@ -141,15 +141,16 @@ bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel
     return true;
 }
 
-// First 4320 x 2160 mode over all connectors; later connectors are not read.
-bool choose_mode_by_size(int fd, const std::vector<uint32_t>& connectors, connector_modes& chosen,
+// First mode of the configured size over all connectors; later connectors are not read.
+bool choose_mode_by_size(int fd, const display_config& config,
+                         const std::vector<uint32_t>& connectors, connector_modes& chosen,
                          drm_mode_modeinfo& mode)
 {
     for (uint32_t connector_id : connectors) {
         read_connector(fd, connector_id, chosen);
         for (uint32_t m = 0; m < chosen.modes.size(); ++m) {
-            if (chosen.modes[m].hdisplay == DEFECT_MODE_WIDTH &&
-                chosen.modes[m].vdisplay == DEFECT_MODE_HEIGHT) {
+            if (chosen.modes[m].hdisplay == config.search_width &&
+                chosen.modes[m].vdisplay == config.search_height) {
                 mode = chosen.modes[m];
                 MODE_WIDTH = mode.hdisplay;
                 MODE_HEIGHT = mode.vdisplay;
@@ -242,7 +243,7 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
     const bool found =
         config.search == mode_search::by_index
             ? choose_mode_by_index(fd, config, mode_sel, res.connectors, chosen, mode)
-            : choose_mode_by_size(fd, res.connectors, chosen, mode);
+            : choose_mode_by_size(fd, config, res.connectors, chosen, mode);
     if (!found)
         FATAL_CHECK(!"could not find matching mode", FN);
 

@@ -7,13 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// No mode list, no "Targeting" line; a failed set-up step is fatal (status 1).
-constexpr display_config LIGHTSOUT_DISPLAY{mode_search::by_index, false, false, 1, "main"};
-
-} // namespace
-
 int main()
 {
     backlight_set(0);
