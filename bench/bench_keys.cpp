@@ -8,7 +8,9 @@
 // and as a whole KeyToCommit against FillAndCommit (the fill dominates and, on a
 // shared machine, varies by more than the key's share).
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "colour/colour.h"
 #include "colour/defect.h"
 #include "common/console.h"

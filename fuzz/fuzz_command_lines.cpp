@@ -6,7 +6,9 @@
 // byte (a last word without one counts too). For the interactive programs the
 // last word is also typed, byte by byte, as keys.
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "cli/panelshow_args.h"
 #include "cli/sequence_args.h"
 #include "cli/timed_args.h"

@@ -1,6 +1,7 @@
 // panelcolor: even and odd pixel columns in two colours that the operator changes
 // key by key, with per-channel locks and a blank switch for each panel.
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "colour/colour.h"
 #include "common/interactive_loop.h"
 #include "common/standard_fds.h"

@@ -1,6 +1,7 @@
 // paneldefect: a background with single defect pixels in two zones of each panel,
 // whose colours the operator adjusts key by key.
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "colour/defect.h"
 #include "common/interactive_loop.h"
 #include "common/standard_fds.h"

@@ -1,5 +1,6 @@
 // panelcolor's command line, usage text, status lines and key map, without a device.
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "support/printed.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // panelcolor as a user runs it: keys on a terminal, the fake DRM device, the
 // backlight's brightness file.
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "interactive_program.h"
 #include "support/printed.h"
 

@@ -1,5 +1,6 @@
 // paneldefect's command line, help text, status block and key map, without a device.
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "support/printed.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // paneldefect as a user runs it: keys on a terminal, the fake DRM device (4320 x
 // 2160, rows padded), the backlight's brightness file.
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "interactive_program.h"
 #include "support/printed.h"
 

@@ -9,7 +9,9 @@
 // is a FIFO: while nobody reads it, the program's ending waits in opening it, so a
 // second Ctrl-C reaches the program in the middle of its ending.
 #include "cli/panelcolor_args.h"
+#include "keys/panelcolor_keys.h"
 #include "cli/paneldefect_args.h"
+#include "keys/paneldefect_keys.h"
 #include "program_run.h"
 #include "support/printed.h"
 

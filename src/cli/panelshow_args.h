@@ -1,13 +1,9 @@
 // panelshow's command line: <image> [-v] [-m <mode_sel>], options in any order.
 #pragma once
 
-#include <cstdint>
+#include "cli/outcomes.h"
 
-enum class args_outcome : uint8_t {
-    run,
-    usage_ok,    // usage line, status 0
-    usage_error, // usage line, status 1
-};
+#include <cstdint>
 
 struct panelshow_args {
     args_outcome outcome;

@@ -3,7 +3,7 @@
 // Enter, Escape, a stop signal or a terminal that hung up.
 #pragma once
 
-#include "cli/channel_keys.h" // key_result
+#include "cli/outcomes.h"
 
 #include <functional>
 

@@ -3,18 +3,12 @@
 // (W, R, G, B). The help text prints the same rows, so keys and help cannot drift.
 #pragma once
 
+#include "cli/outcomes.h"
 #include "colour/colour.h"
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
-
-// What a key asks of the program's loop.
-enum class key_result : uint8_t {
-    none,   // nothing to draw
-    redraw, // fill and commit a frame
-    stop,   // Enter or Escape
-};
 
 enum class channel_op : uint8_t { set, inc, dec };
 

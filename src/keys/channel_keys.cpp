@@ -1,4 +1,4 @@
-#include "cli/channel_keys.h"
+#include "keys/channel_keys.h"
 
 channel_key find_channel_key(const std::array<channel_key_row, 4>& rows, int key)
 {
