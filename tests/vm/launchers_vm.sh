@@ -1,5 +1,5 @@
 #!/bin/sh
-# panelshow_timed and lightsout on a real kernel (virtual panel).
+# panelshow_timed, panelshow_sequence and lightsout on a real kernel (virtual panel).
 #   launchers_vm.sh BUILD_DIR OUT_DIR
 # VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
 # built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
@@ -31,6 +31,8 @@ mkdir -p "$out/data"
 "$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
     --bin "$build/src/panelshow" \
     --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin" \
+    --bin "$build/src/panelshow_sequence" \
+    --bin "$build/src/panelshow:/usr/lib/kestrin-display-tools/burstkit" \
     --file "$out/data/frame.rgb:/data/frame.rgb" \
     --scenario "$HERE/launchers_cases.sh" --out "$run" --timeout 250 ||
     fail "virtual panel run failed (status $?)"
@@ -51,4 +53,9 @@ no_active_crtc state_after_interrupt
 head -n 1 "$run/timed1.stdout" | grep -qx "display /data/frame.rgb for 1 sec 0 nsec" ||
     fail "1 s run: first line $(head -n 1 "$run/timed1.stdout")"
 no_active_crtc state_after_timeout
-echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive"
+[ "$(cat "$run/seq_lit_level")" = 193 ] || fail "sequence never lit: $(cat "$run/seq.stderr")"
+[ "$(cat "$run/seq_end_level")" = 0 ] || fail "sequence after Ctrl-C: level $(cat "$run/seq_end_level")"
+[ -s "$run/seq_children" ] && fail "sequence after Ctrl-C: image program left: $(cat "$run/seq_children")"
+grep -qx "stopped at frame.rgb" "$run/seq.stdout" || fail "sequence: no stop line: $(cat "$run/seq.stdout")"
+[ "$(cat "$run/seq.status")" = 0 ] || fail "sequence after Ctrl-C: status $(cat "$run/seq.status")"
+echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive, Ctrl-C stops a sequence dark"
