@@ -5,6 +5,7 @@
 #include "launch/install_paths.h"
 #include "launch/outside.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,14 +26,14 @@ void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
 }
 
 // The first line of the program's output; none when it gives none.
-std::optional<std::string> first_line(const outside_start& query)
+panel_line first_line(const outside_start& query)
 {
     FILE* in = fdopen(query.out_fd, "r");
     if (in == nullptr) {
         close(query.out_fd);
         return std::nullopt;
     }
-    std::optional<std::string> line = read_panel_line(in);
+    panel_line line = read_panel_line(in);
     // Closed now, so that a panelquery that writes on does not block on a full pipe.
     std::fclose(in);
     return line;
@@ -48,11 +49,11 @@ int no_panel_data(const std::string& reason)
 
 int main()
 {
+    panel_line line{};
     const char* const argv[] = {PANELQUERY_PATH, nullptr};
     const outside_start query = start_outside({.path = PANELQUERY_PATH, .argv = argv,
                                                .launcher = nullptr, .failure_line = nullptr,
                                                .capture_stdout = true});
-    std::optional<std::string> line;
     if (query.pid > 0)
         line = first_line(query);
 
@@ -66,9 +67,12 @@ int main()
         return no_panel_data(std::string("cannot be started: ") + std::strerror(query.error));
     int status = 0;
     if (reap_within(query.pid, QUERY_END_WAIT_MS, status)) {
-        if (WIFSIGNALED(status))
+        // Writing on after its line into the pipe we closed ends it by SIGPIPE:
+        // that is no failure of its own.
+        const bool cut_off = line && WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE;
+        if (WIFSIGNALED(status) && !cut_off)
             return no_panel_data("ended by signal " + std::to_string(WTERMSIG(status)));
-        if (WEXITSTATUS(status) != 0)
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
             return no_panel_data("exited with status " + std::to_string(WEXITSTATUS(status)));
     }
     if (!line)

@@ -31,7 +31,7 @@ std::string left_panel(const std::vector<int32_t>& from_27)
 std::string first_line_of(const std::string& input)
 {
     FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-    const std::optional<std::string> line = input.empty() ? std::nullopt : read_panel_line(in);
+    const panel_line line = input.empty() ? std::nullopt : read_panel_line(in);
     if (in)
         std::fclose(in);
     return line.value_or("<no line>");

@@ -23,12 +23,12 @@ void copy_text(char* text, std::span<const int32_t, PANEL_BLOCK> block, std::siz
 
 } // namespace
 
-std::optional<std::string> read_panel_line(FILE* in)
+panel_line read_panel_line(FILE* in)
 {
     char* text = nullptr;
     std::size_t room = 0;
     const ssize_t length = getline(&text, &room, in);
-    std::optional<std::string> line;
+    panel_line line;
     if (length >= 0)
         line.emplace(text, static_cast<std::size_t>(length));
     std::free(text);

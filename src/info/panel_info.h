@@ -14,6 +14,8 @@ inline constexpr std::size_t PANEL_BLOCK = 40;
 inline constexpr std::size_t PANEL_SELECTOR_POS = 27; // first used position of a block
 
 using panel_numbers = std::array<int32_t, PANEL_NUMBERS>;
+// panelquery's first line without its newline; none when it gave none.
+using panel_line = std::optional<std::string>;
 
 // Texts keep one more byte than they can hold so that they always end in 0.
 struct panel_info {
@@ -27,7 +29,7 @@ struct panel_info {
 
 // The whole first line of in, however long, without its newline; none when in
 // ends before giving a character.
-std::optional<std::string> read_panel_line(FILE* in);
+panel_line read_panel_line(FILE* in);
 
 // Tokens split on space and newline (a tab joins tokens), at most 80 of them. Each
 // token that starts with a decimal number (after white space, with a sign) sets a
