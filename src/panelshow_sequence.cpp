@@ -4,23 +4,66 @@
 #include "common/backlight.h"
 #include "common/standard_fds.h"
 #include "launch/child.h"
+#include "launch/install_paths.h"
+#include "launch/outside.h"
+#include "launch/stop_signals.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-constexpr const char IMAGE_PROGRAM_PATH[] = "/usr/lib/kestrin-display-tools/burstkit/panelshow";
-constexpr const char LIGHTSOUT_PATH[] = "/usr/bin/lightsout";
+constexpr const char LAUNCHER[] = "panelshow_sequence";
 
-void sleep_for(sequence_delay d)
+enum class entry_end : bool { done, stopped };
+
+// One entry: its image program started, settled, lit for the display time and
+// killed; at most one child lives at a time. A stop signal ends any wait: the
+// backlight goes off and the child is killed and reaped before this returns.
+entry_end show_entry(const char* name, const std::string& path, const char* mode_text,
+                     sequence_delay settle, sequence_delay lit, const sigset_t& waking,
+                     bool& first_image)
 {
-    const timespec t = to_timespec(d);
-    nanosleep(&t, nullptr);
+    std::printf("found image %s\n", path.c_str());
+    const char* const argv[] = {IMAGE_PROGRAM_PATH, path.c_str(), "-m", mode_text, nullptr};
+    // Even one that cannot be started gets its full settle and display times.
+    const outside_start child = start_outside({.path = IMAGE_PROGRAM_PATH, .argv = argv,
+                                               .launcher = LAUNCHER,
+                                               .failure_line = "execl failed",
+                                               .capture_stdout = false});
+    if (!child.forked)
+        return entry_end::done;
+    std::printf("manage backlight for %s\n", name);
+
+    bool whole = wait_unless_stopped(to_timespec(first_image ? FIRST_SETTLE : settle), waking);
+    bool reaped = false;
+    int status = 0;
+    if (whole && child_has_ended(child.pid, status)) {
+        reaped = true;
+        // Not lit, as nothing is on the panels; the timing stays. A stop that came
+        // with the child's end (Ctrl-C reaches both) is taken as a stop.
+        whole = wait_unless_stopped({0, 0}, waking);
+        if (whole)
+            print_ended_early(name, status);
+    } else if (whole) {
+        backlight_set_fixed(1);
+    }
+    if (whole)
+        whole = wait_unless_stopped(to_timespec(lit), waking);
+    backlight_set_fixed(0);
+    if (whole)
+        std::printf("close %s\n", name);
+    if (!reaped && !kill_and_reap(child.pid))
+        std::printf("image program (pid %d) did not end after SIGKILL\n",
+                    static_cast<int>(child.pid));
+    first_image = false;
+    if (whole)
+        return entry_end::done;
+    std::printf("stopped at %s\n", name);
+    return entry_end::stopped;
 }
 
 // Negative counts would make the waits last for ages; refuse them up front.
@@ -40,6 +83,7 @@ int main(int argc, char** argv)
     // Whole lines in order even into a pipe shared with the children, and nothing
     // left in the buffer that fork would copy or exec would drop.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const sigset_t waking = hold_launcher_signals();
 
     const sequence_args args = parse_sequence_args(argc, argv);
     if (args.outcome != args_outcome::run) {
@@ -72,43 +116,26 @@ int main(int argc, char** argv)
     std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
 
     bool first_image = true;
-    for (const dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+    bool stopped = false;
+    for (const dirent* entry = readdir(dir); entry != nullptr && !stopped; entry = readdir(dir)) {
         const char* name = entry->d_name;
-        // The whole path, however long: a cut one would show some other file.
-        const std::string path = std::string(args.directory) + "/" + name;
         if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-            std::printf("found image %s\n", path.c_str());
-            std::fflush(stdout);
-            const pid_t child = fork();
-            if (child == 0) {
-                execl(IMAGE_PROGRAM_PATH, IMAGE_PROGRAM_PATH, path.c_str(), "-m", mode_text,
-                      static_cast<char*>(nullptr));
-                std::puts("execl failed");
-                std::fflush(stdout);
-                _exit(0);
-            }
-            if (child < 0) {
-                std::puts("fork failed");
-            } else {
-                std::printf("manage backlight for %s\n", name);
-                sleep_for(first_image ? FIRST_SETTLE : settle.delay);
-                backlight_set_fixed(1);
-                sleep_for(lit_time(display.delay, first_image ? FIRST_EXTRA_NSEC
-                                                              : LATER_EXTRA_NSEC));
-                backlight_set_fixed(0);
-                std::printf("close %s\n", name);
-                if (!kill_and_reap(child))
-                    std::printf("image program (pid %d) did not end after SIGKILL\n",
-                                static_cast<int>(child));
-                first_image = false;
-            }
+            // The whole path, however long: a cut one would show some other file.
+            const std::string path = std::string(args.directory) + "/" + name;
+            const sequence_delay lit =
+                lit_time(display.delay, first_image ? FIRST_EXTRA_NSEC : LATER_EXTRA_NSEC);
+            stopped = show_entry(name, path, mode_text, settle.delay, lit, waking,
+                                 first_image) == entry_end::stopped;
         }
-        usleep(ENTRY_PAUSE_USEC);
+        // A stop during the pause ends the sequence before the next entry starts.
+        if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, waking)) {
+            std::printf("stopped at %s\n", name);
+            stopped = true;
+        }
     }
 
     std::puts("reached end of images");
     closedir(dir);
-    std::fflush(stdout);
-    execl(LIGHTSOUT_PATH, LIGHTSOUT_PATH, static_cast<char*>(nullptr));
-    return 0;
+    exec_outside(LAUNCHER, LIGHTSOUT_PATH);
+    return 1; // the displays stay on
 }

@@ -5,16 +5,15 @@
 #include "common/console.h"
 #include "common/standard_fds.h"
 #include "launch/child.h"
+#include "launch/install_paths.h"
+#include "launch/outside.h"
+#include "launch/stop_signals.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <unistd.h>
+#include <string>
 
 namespace {
-
-constexpr const char PANELSHOW_PATH[] = "/usr/lib/kestrin-display-tools/panelshow";
-constexpr const char LIGHTSOUT_PATH[] = "/usr/bin/lightsout";
 
 // Enter and 's' end the showing; 's' also asks for the power-down.
 void take_key(timed_args& args)
@@ -37,6 +36,7 @@ int main(int argc, char** argv)
     // Whole lines in order even into a pipe, and nothing left in the buffer that
     // fork would copy or exec would drop.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    install_launcher_signals();
 
     timed_args args = parse_timed_args(argc, argv, stdout);
     if (args.outcome != args_outcome::run) {
@@ -53,41 +53,50 @@ int main(int argc, char** argv)
     char mode_text[4];
     std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
 
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        execl(PANELSHOW_PATH, PANELSHOW_PATH, args.image_path, "-m", mode_text,
-              static_cast<char*>(nullptr));
-        std::printf("failed to display image %s\n", args.image_path);
-        std::fflush(stdout);
-        _exit(1);
-    }
-    if (child < 0) {
-        std::puts("fork failed");
+    const char* const child_argv[] = {PANELSHOW_PATH, args.image_path, "-m", mode_text, nullptr};
+    const std::string failure_line = std::string("failed to display image ") + args.image_path;
+    // A panelshow that cannot be started is reported, and the time still runs.
+    const outside_start child = start_outside({.path = PANELSHOW_PATH, .argv = child_argv,
+                                               .launcher = "panelshow_timed",
+                                               .failure_line = failure_line.c_str(),
+                                               .capture_stdout = false});
+    if (!child.forked)
         return 1;
-    }
 
     backlight_set_percent(args.brightness);
     std::printf("%d\n", 0);
 
     const timespec tick{.tv_sec = 0, .tv_nsec = static_cast<long>(TICK_NSEC)};
+    int child_status = 0;
+    bool reaped = false;
+    bool ended_early = false;
     for (;;) {
         if (timed && !countdown_tick(left))
             break;
         if (stop_requested)
             break;
+        // A panelshow that could not show its image has ended by itself: the
+        // panels must not stay lit with nothing on them. A stop signal that
+        // reached it too (Ctrl-C) is handled as a stop.
+        if (child_has_ended(child.pid, child_status)) {
+            reaped = true;
+            ended_early = !stop_requested;
+            break;
+        }
         nanosleep(&tick, nullptr);
         if (key_available())
             take_key(args);
     }
 
     backlight_set_percent(0);
-    if (!kill_and_reap(child))
-        std::printf("panelshow (pid %d) did not end after SIGKILL\n", static_cast<int>(child));
+    if (ended_early)
+        print_ended_early(args.image_path, child_status);
+    else if (!reaped && !kill_and_reap(child.pid))
+        std::printf("panelshow (pid %d) did not end after SIGKILL\n", static_cast<int>(child.pid));
 
     if (args.power_down == 1) {
-        std::fflush(stdout);
-        execl(LIGHTSOUT_PATH, LIGHTSOUT_PATH, static_cast<char*>(nullptr));
+        exec_outside("panelshow_timed", LIGHTSOUT_PATH);
+        return 1; // the displays stay on
     }
-    return 0;
+    return ended_early ? 1 : 0;
 }

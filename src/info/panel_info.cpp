@@ -2,6 +2,7 @@
 
 #include "cli/decimal.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -24,22 +25,21 @@ void copy_text(char* text, std::span<const int32_t, PANEL_BLOCK> block, std::siz
 
 panel_line read_panel_line(FILE* in)
 {
-    panel_line line{};
-    if (std::fgets(line.data(), static_cast<int>(line.size()), in) == nullptr) {
-        line[0] = '\0';
-        return line;
-    }
-    line[std::strcspn(line.data(), "\n")] = '\0';
+    char* text = nullptr;
+    std::size_t room = 0;
+    const ssize_t length = getline(&text, &room, in);
+    panel_line line;
+    if (length >= 0)
+        line.emplace(text, static_cast<std::size_t>(length));
+    std::free(text);
+    if (line && !line->empty() && line->back() == '\n')
+        line->pop_back();
     return line;
 }
 
 panel_numbers parse_panel_numbers(std::string_view line)
 {
-    panel_line text{};
-    const std::size_t length = line.size() < PANEL_LINE_MAX ? line.size() : PANEL_LINE_MAX;
-    line.copy(text.data(), length);
-    text[length] = '\0';
-
+    std::string text(line);
     panel_numbers numbers{};
     int64_t running = 0;
     char* save = nullptr;

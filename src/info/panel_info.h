@@ -4,16 +4,18 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
-inline constexpr std::size_t PANEL_LINE_MAX = 255; // characters read from panelquery
 inline constexpr std::size_t PANEL_NUMBERS = 80;   // 40 per panel, left then right
 inline constexpr std::size_t PANEL_BLOCK = 40;
 inline constexpr std::size_t PANEL_SELECTOR_POS = 27; // first used position of a block
 
 using panel_numbers = std::array<int32_t, PANEL_NUMBERS>;
-using panel_line = std::array<char, PANEL_LINE_MAX + 1>;
+// panelquery's first line without its newline; none when it gave none.
+using panel_line = std::optional<std::string>;
 
 // Texts keep one more byte than they can hold so that they always end in 0.
 struct panel_info {
@@ -25,16 +27,15 @@ struct panel_info {
     int32_t numbers[3]; // layout 1 only
 };
 
-// The first line of in, at most 255 characters, without its newline; empty when
-// in gives no line.
+// The whole first line of in, however long, without its newline; none when in
+// ends before giving a character.
 panel_line read_panel_line(FILE* in);
 
 // Tokens split on space and newline (a tab joins tokens), at most 80 of them. Each
 // token that starts with a decimal number (after white space, with a sign) sets a
 // running value, as one "%d" conversion would; a token without one repeats the
-// running value (0 at first). Slots not reached stay 0. The line is bounded by
-// 255 characters as it is read. Values beyond int range keep their low 32 bits
-// (see decimal_i32).
+// running value (0 at first). Slots not reached stay 0. Values beyond int range
+// keep their low 32 bits (see decimal_i32).
 panel_numbers parse_panel_numbers(std::string_view line);
 
 // Fills info from one 40-number block; info.selector must already be set.

@@ -1,8 +1,11 @@
 // Stand-in for the outside programs in whole-program tests. What it does depends
 // on the name it is installed under:
-//   panelshow  - records its start, then runs until killed;
+//   panelshow  - records its start, then runs until killed, or exits at once with
+//                $KDT_FAKE_PANELSHOW_EXIT when that is set (an image it cannot load);
 //   lightsout  - records its start, exits with $KDT_FAKE_LIGHTSOUT_STATUS (0);
-//   panelquery - prints $KDT_FAKE_PANELQUERY_LINE and a newline.
+//   panelquery - prints $KDT_FAKE_PANELQUERY_LINE and a newline (nothing when it is
+//                unset), then exits with $KDT_FAKE_PANELQUERY_STATUS (0), or runs
+//                until killed when $KDT_FAKE_PANELQUERY_HANG is set.
 // The record, one line appended to $KDT_FAKE_EVENTS (the tests' backlight FIFO,
 // so it lands in order among the brightness writes):
 //   <name> pid=<pid> argv=<argv0>|<argv1>|... alive=<earlier pids still present>
@@ -76,14 +79,19 @@ int main(int argc, char** argv)
         append(env("KDT_FAKE_EVENTS"), record);
     }
 
-    if (name == "panelshow") {
+    if (name == "panelshow" && std::getenv("KDT_FAKE_PANELSHOW_EXIT") != nullptr)
+        return std::atoi(env("KDT_FAKE_PANELSHOW_EXIT").c_str());
+    if (name == "panelquery") {
+        if (std::getenv("KDT_FAKE_PANELQUERY_LINE") != nullptr)
+            std::printf("%s\n", env("KDT_FAKE_PANELQUERY_LINE").c_str());
+        std::fflush(stdout);
+        append(env("KDT_FAKE_QUERY_LOG"), record);
+        if (std::getenv("KDT_FAKE_PANELQUERY_HANG") == nullptr)
+            return std::atoi(env("KDT_FAKE_PANELQUERY_STATUS", "0").c_str());
+    }
+    if (name == "panelshow" || name == "panelquery") {
         for (;;)
             pause();
-    }
-    if (name == "panelquery") {
-        std::printf("%s\n", env("KDT_FAKE_PANELQUERY_LINE").c_str());
-        append(env("KDT_FAKE_QUERY_LOG"), record);
-        return 0;
     }
     return std::atoi(env("KDT_FAKE_LIGHTSOUT_STATUS", "0").c_str());
 }

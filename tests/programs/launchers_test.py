@@ -139,6 +139,11 @@ class Run:
         self.cond = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+        # Read aside too: a child left running would keep the pipe open for ever.
+        self.errors = []
+        self.err_reader = threading.Thread(
+            target=lambda: self.errors.append(self.proc.stderr.read()), daemon=True)
+        self.err_reader.start()
 
     def _read(self):
         for raw in self.proc.stdout:
@@ -158,7 +163,8 @@ class Run:
             self.proc.kill()
             raise AssertionError(f"still running after {WAIT} s; output: {self.lines}")
         self.reader.join(WAIT)
-        self.stderr = self.proc.stderr.read().decode(errors="replace")
+        self.err_reader.join(WAIT)
+        self.stderr = b"".join(self.errors).decode(errors="replace")
         return status
 
 
@@ -186,6 +192,9 @@ class Rig(unittest.TestCase):
         os.environ["KDT_FAKE_PIDS"] = self.dir + "/pids"
         os.environ["KDT_FAKE_QUERY_LOG"] = self.dir + "/query"
         os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "0"
+        for name in ("KDT_FAKE_PANELSHOW_EXIT", "KDT_FAKE_PANELQUERY_LINE",
+                     "KDT_FAKE_PANELQUERY_STATUS", "KDT_FAKE_PANELQUERY_HANG"):
+            os.environ.pop(name, None)
         self.events = Events(BACKLIGHT + "/brightness")
 
     def tearDown(self):
@@ -207,6 +216,15 @@ class Rig(unittest.TestCase):
 
     def levels(self, events):
         return [e for e in events if re.fullmatch(r"-?\d+", e)]
+
+    def cannot_run(self, launcher, *paths):
+        return "".join(f"{launcher}: cannot run {p}: No such file or directory\n" for p in paths)
+
+    def with_reader_gone(self, argv):
+        """Status of a run whose stdout reader has gone before the first line."""
+        proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        proc.stdout.close()
+        return proc.wait(WAIT), proc.pid
 
 
 class Timed(Rig):
@@ -274,17 +292,38 @@ class Timed(Rig):
         self.assertEqual(run.lines, ["0", "got exit character"])
 
     def test_interrupt_ends_in_order(self):
-        run = self.start("0", "0")
-        self.child_started()
-        run.wait_line("0")
-        run.proc.send_signal(signal.SIGINT)
-        self.assertEqual(run.finish(), 0)
-        self.assertEqual(run.lines, ["0"])
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+            self.install(LIGHTSOUT)
+            run = self.start("0", "1")
+            self.child_started()
+            run.wait_line("0")
+            run.proc.send_signal(sig)
+            self.assertEqual(run.finish(), 0, sig)
+            self.assertEqual(run.lines, ["0"], sig)
+            events = self.all_events()
+            self.assertEqual(self.levels(events), ["255", "0"], sig)
+            self.assertEqual(events[-1], record("lightsout", run.proc.pid, [LIGHTSOUT]), sig)
+            os.close(self.master)
+            self.setUp()
+
+    def test_reader_that_goes_away_does_not_cut_the_showing(self):
+        self.install(PANELSHOW)
+        status, _ = self.with_reader_gone([self.program("panelshow_timed"), "i", "20000000", "0"])
+        self.assertEqual(status, 0)
+        self.assertEqual(self.levels(self.all_events()), ["255", "0"])
+
+    def test_image_program_that_ended_early_darkens_and_fails(self):
+        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+        run = self.start("0", "0", keys=False)
+        self.assertEqual(run.finish(), 1)
+        self.assertEqual(run.lines, ["0", f"image program for {self.image} ended with status 4 "
+                                          "before it was shown"])
         self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
     def test_time_below_one_tick_kills_the_child_at_once(self):
         run = self.start("5000000", "1", keys=False)
-        self.assertEqual(run.finish(), 0, "no lightsout installed: status 0")
+        self.assertEqual(run.finish(), 1, "no lightsout installed: the displays stay on")
+        self.assertEqual(run.stderr, self.cannot_run("panelshow_timed", LIGHTSOUT))
         self.assertEqual(run.lines, [f"display {self.image} for 0 sec 5000000 nsec", "0"])
         self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
@@ -319,6 +358,7 @@ class Timed(Rig):
         run = self.start("20000000", "0", keys=False, child=False)
         self.assertEqual(run.finish(), 0)
         self.assertIn(f"failed to display image {self.image}", run.lines)
+        self.assertEqual(run.stderr, self.cannot_run("panelshow_timed", PANELSHOW))
         self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
     def test_bad_command_lines_start_nothing(self):
@@ -388,7 +428,7 @@ class Sequence(Rig):
     def test_delays_split_into_seconds(self):
         d = self.images([])
         run = self.run_sequence(d, "2500000000", "500000000")
-        self.assertEqual(run.finish(), 0, "lightsout missing: status 0")
+        self.assertEqual(run.finish(), 1, "lightsout missing: status 1")
         self.assertIn("setting delays 2 500000000 0 500000000", run.lines)
 
     def test_negative_times_refused_before_any_child(self):
@@ -422,7 +462,7 @@ class Sequence(Rig):
         path = d + "/" + "i" * 120 + ".png"  # the argument's slash doubled, as given
         self.assertGreater(len(path), 300)
         run = self.run_sequence(d, "1", "1", "-m", "9", "extra")
-        self.assertEqual(run.finish(), 0)
+        self.assertEqual(run.finish(), 1, "lightsout missing")
         self.assertIn(f"found image {path}", run.lines)
         self.assertIn("//" + "i" * 120, path)
         self.assertRegex(self.all_events()[0], "^panelshow pid=\\d+ argv=" +
@@ -431,10 +471,45 @@ class Sequence(Rig):
     def test_image_program_missing_still_runs_the_timing(self):
         d = self.images(["a.png"])
         run = self.run_sequence(d, "1", "1")
-        self.assertEqual(run.finish(), 0)
+        self.assertEqual(run.finish(), 1, "lightsout missing too")
         self.assertIn("execl failed", run.lines)
         self.assertEqual(run.lines[-2:], ["close a.png", "reached end of images"])
         self.assertEqual(self.all_events(), ["193", "0"])
+        self.assertEqual(run.stderr, self.cannot_run("panelshow_sequence", BURSTKIT, LIGHTSOUT))
+
+    def test_image_program_that_ended_early_is_not_lit(self):
+        self.install(BURSTKIT)
+        self.install(LIGHTSOUT)
+        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+        run = self.run_sequence(self.images(["a.png"]), "1", "1")
+        self.assertEqual(run.finish(), 0)
+        self.assertEqual(run.lines[-3:], ["image program for a.png ended with status 4 before it "
+                                          "was shown", "close a.png", "reached end of images"])
+        self.assertEqual(self.all_events()[1:], ["0", record("lightsout", run.proc.pid, [LIGHTSOUT])])
+
+    def test_stop_signals_darken_reap_and_end_as_a_finished_directory(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+            self.install(BURSTKIT)
+            self.install(LIGHTSOUT)
+            d = self.images(["a.png", "b.png"])
+            run = self.run_sequence(d, "1", "60000000000")
+            self.events.wait_for("193")
+            run.proc.send_signal(sig)
+            self.assertEqual(run.finish(), 0, sig)
+            first = os.listdir(d)[0]
+            self.assertEqual(run.lines[-3:], [f"manage backlight for {first}", f"stopped at {first}",
+                                              "reached end of images"], sig)
+            self.assertEqual(self.all_events()[1:], ["193", "0", record("lightsout", run.proc.pid,
+                                                                        [LIGHTSOUT])], sig)
+            self.setUp()
+
+    def test_reader_that_goes_away_does_not_cut_the_sequence(self):
+        self.install(BURSTKIT)
+        self.install(LIGHTSOUT)
+        status, pid = self.with_reader_gone([self.program("panelshow_sequence"),
+                                             self.images(["a.png"]), "1", "1"])
+        self.assertEqual(status, 0)
+        self.assertEqual(self.all_events()[1:], ["193", "0", record("lightsout", pid, [LIGHTSOUT])])
 
 
 class PanelInfo(Rig):
@@ -455,12 +530,33 @@ class PanelInfo(Rig):
 
     def test_no_data_prints_seven_zero_bytes_per_panel(self):
         zero = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
+        said = f"panelinfo: no panel data: {PANELQUERY} ".encode()
         result = subprocess.run([self.program("panelinfo")], capture_output=True)
-        self.assertEqual((result.returncode, result.stdout), (0, zero), "panelquery missing")
+        self.assertEqual((result.returncode, result.stdout), (1, zero), "panelquery missing")
+        self.assertEqual(result.stderr, said + b"cannot be started: No such file or directory\n")
         self.install(PANELQUERY, self.program("panelquery"))
         result = subprocess.run([self.program("panelinfo")], capture_output=True)
-        self.assertEqual((result.returncode, result.stdout), (0, zero), "stand-in panelquery")
+        self.assertEqual((result.returncode, result.stdout), (1, zero), "stand-in panelquery")
         self.assertIn(b"no source of the panels' manufacturing data", result.stderr)
+        self.assertTrue(result.stderr.endswith(b"\n" + said + b"exited with status 1\n"))
+        self.install(PANELQUERY)
+        result = subprocess.run([self.program("panelinfo")], capture_output=True)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (1, zero, said + b"printed no line\n"), "fake printing nothing")
+
+    def test_panelquery_that_never_ends_is_ended(self):
+        self.install(PANELQUERY)
+        os.environ["KDT_FAKE_PANELQUERY_LINE"] = "1 2"
+        os.environ["KDT_FAKE_PANELQUERY_HANG"] = "1"
+        # A file, not a pipe: a panelquery left running would hold a pipe open.
+        with open(self.dir + "/out", "w+b") as out:
+            proc = subprocess.Popen([self.program("panelinfo")], stdout=out)
+            self.assertEqual(proc.wait(WAIT), 0)
+            out.seek(0)
+            self.assertTrue(out.read().startswith(b"Left Panel:  "))
+        with open(self.dir + "/query") as f:
+            pid = re.search(r"pid=(\d+)", f.read()).group(1)
+        self.assertFalse(os.path.exists("/proc/" + pid), "panelquery left running")
 
 
 class StandIns(Rig):

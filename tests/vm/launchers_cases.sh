@@ -1,5 +1,5 @@
 # Guest side of the launcher real-kernel test, run by tools/virtual-panel/virtual-panel.
-# Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*
+# Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*, seq.*
 # and the screendump timed_lit.ppm.
 BL=/sys/class/backlight/ae94000.dsi.0/brightness
 
@@ -33,11 +33,28 @@ collect timed1.stdout timed1.stderr timed1.status state_after_timeout
 
 # From the installed packages: the sequence starts the burstkit image program and
 # ends with lightsout; panelinfo runs panelquery.
-if [ -x /usr/lib/kestrin-display-tools/burstkit/panelshow ]; then
+if [ -x /usr/bin/panelshow_sequence ]; then
     mkdir -p /data/burst && ln -s /data/frame.rgb /data/burst/frame.rgb
-    /usr/bin/panelshow_sequence /data/burst 100000000 200000000 >/tmp/seq.stdout 2>/tmp/seq.stderr
-    echo $? >/tmp/seq.status
+    /usr/bin/panelshow_sequence /data/burst 100000000 200000000 >/tmp/pkgseq.stdout 2>/tmp/pkgseq.stderr
+    echo $? >/tmp/pkgseq.status
     cat /sys/kernel/debug/dri/0/state >/tmp/state_after_sequence
     /usr/bin/panelinfo >/tmp/info.stdout 2>/tmp/info.stderr
-    collect seq.stdout seq.stderr seq.status state_after_sequence info.stdout info.stderr
+    collect pkgseq.stdout pkgseq.stderr pkgseq.status state_after_sequence info.stdout info.stderr
 fi
+
+# A sequence stopped by Ctrl-C (SIGINT) while its first image is lit: backlight
+# off, the image program killed and reaped, then the usual end (lightsout).
+mkdir -p /tmp/seq && cp /data/frame.rgb /tmp/seq/
+panelshow_sequence /tmp/seq 100000000 60000000000 >/tmp/seq.stdout 2>/tmp/seq.stderr &
+runner=$!
+n=0
+until [ "$(cat $BL)" = 193 ]; do
+    n=$((n + 1)); [ $n -ge 1000 ] && break; usleep 20000
+done
+cat $BL >/tmp/seq_lit_level
+kill -INT "$runner"
+wait "$runner"
+echo $? >/tmp/seq.status
+cat $BL >/tmp/seq_end_level
+pidof panelshow >/tmp/seq_children
+collect seq.stdout seq.stderr seq.status seq_lit_level seq_end_level seq_children

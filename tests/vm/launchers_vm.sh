@@ -1,5 +1,5 @@
 #!/bin/sh
-# panelshow_timed and lightsout on a real kernel (virtual panel).
+# panelshow_timed, panelshow_sequence and lightsout on a real kernel (virtual panel).
 #   launchers_vm.sh BUILD_DIR OUT_DIR [package]
 # With "package" the programs come from BUILD_DIR's two Debian packages (made here
 # with cpack and unpacked as dpkg would lay them out; the guest has no dpkg) and
@@ -33,7 +33,9 @@ $(cat "$run/$1")"
 mkdir -p "$out/data"
 "$tools/make_test_image" raw "$out/data/frame.rgb" || fail "could not make the test frame"
 set -- --bin "$build/src/panelshow" \
-    --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin"
+    --bin "$build/src/panelshow_timed" --bin "$build/src/lightsout:/usr/bin" \
+    --bin "$build/src/panelshow_sequence" \
+    --bin "$build/src/panelshow:/usr/lib/kestrin-display-tools/burstkit"
 if [ "$mode" = package ]; then
     lib=/usr/lib/kestrin-display-tools
     rm -rf "$out/packages" "$out/root" && mkdir -p "$out/root"
@@ -66,13 +68,18 @@ no_active_crtc state_after_interrupt
 head -n 1 "$run/timed1.stdout" | grep -qx "display /data/frame.rgb for 1 sec 0 nsec" ||
     fail "1 s run: first line $(head -n 1 "$run/timed1.stdout")"
 no_active_crtc state_after_timeout
+[ "$(cat "$run/seq_lit_level")" = 193 ] || fail "sequence never lit: $(cat "$run/seq.stderr")"
+[ "$(cat "$run/seq_end_level")" = 0 ] || fail "sequence after Ctrl-C: level $(cat "$run/seq_end_level")"
+[ -s "$run/seq_children" ] && fail "sequence after Ctrl-C: image program left: $(cat "$run/seq_children")"
+grep -qx "stopped at frame.rgb" "$run/seq.stdout" || fail "sequence: no stop line: $(cat "$run/seq.stdout")"
+[ "$(cat "$run/seq.status")" = 0 ] || fail "sequence after Ctrl-C: status $(cat "$run/seq.status")"
 if [ "$mode" = package ]; then
-    [ "$(cat "$run/seq.status")" = 0 ] || fail "installed sequence: status $(cat "$run/seq.status"); $(cat "$run/seq.stderr")"
-    grep -qx "reached end of images" "$run/seq.stdout" || fail "installed sequence: $(cat "$run/seq.stdout")"
-    grep -q "^Targeting mode\[0\]" "$run/seq.stdout" ||
-        fail "the installed burstkit image program did not set up the display: $(cat "$run/seq.stdout")"
+    [ "$(cat "$run/pkgseq.status")" = 0 ] || fail "installed sequence: status $(cat "$run/pkgseq.status"); $(cat "$run/pkgseq.stderr")"
+    grep -qx "reached end of images" "$run/pkgseq.stdout" || fail "installed sequence: $(cat "$run/pkgseq.stdout")"
+    grep -q "^Targeting mode\[0\]" "$run/pkgseq.stdout" ||
+        fail "the installed burstkit image program did not set up the display: $(cat "$run/pkgseq.stdout")"
     no_active_crtc state_after_sequence
     grep -q "^panelquery: " "$run/info.stderr" || fail "installed panelinfo did not run panelquery: $(cat "$run/info.stderr")"
     echo "ok: both packages' programs run from their installed paths"
 fi
-echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive"
+echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive, Ctrl-C stops a sequence dark"
