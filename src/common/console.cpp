@@ -36,7 +36,7 @@ void install_sigint_handler()
 
 void install_stop_handlers()
 {
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    for (const int sig : STOP_SIGNALS)
         install_stop_handler(sig);
 }
 

@@ -13,8 +13,10 @@ void handle_sigint(int sig);
 // system calls restart.
 void install_sigint_handler();
 
-// The same for every signal that asks an interactive program to end: SIGINT,
-// SIGTERM, SIGHUP and SIGQUIT.
+// Every signal that asks a program to end what it shows, as Ctrl-C does.
+inline constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// handle_sigint for each of STOP_SIGNALS, installed as install_sigint_handler does.
 void install_stop_handlers();
 
 enum class key_poll : unsigned char {

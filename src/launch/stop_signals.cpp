@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr long NSEC_PER_SEC = 1000000000;
 
 timespec now()
@@ -42,12 +41,7 @@ timespec left_until(timespec deadline, timespec from)
 
 void install_launcher_signals()
 {
-    struct sigaction action{};
-    action.sa_handler = handle_sigint;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int sig : STOP_SIGNALS)
-        sigaction(sig, &action, nullptr);
+    install_stop_handlers();
     signal(SIGPIPE, SIG_IGN);
 }
 
