@@ -2,6 +2,7 @@
 #include "cli/paneldefect_args.h"
 #include "display/display.h"
 #include "display_test_support.h"
+#include "support/printed.h"
 
 #include <drm_fourcc.h>
 #include <gtest/gtest.h>
@@ -185,7 +186,7 @@ TEST(DisplayFlip, ElevenFailedAttemptsPrintTriedLineAndStop)
             display_flip(h, fb.fb_id);
         },
         ExitedWithCode(1), fatal_line("display_fb.cpp", "display_flip", "!ret"));
-    EXPECT_EQ(out.text(), "Tried 10 times to update display... ret = 0xffffffff\n");
+    EXPECT_EQ(out.text(), TRIED_LINE);
 }
 
 TEST(DisplayFlip, SingleAttemptProgramStopsAtOnceWithoutTriedLine)

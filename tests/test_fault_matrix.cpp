@@ -8,6 +8,7 @@
 // lines before it, and the backlight as it was. The matrix (program x request ->
 // outcome) is written to fault_matrix/<program>.txt in the build folder.
 #include "program_run.h"
+#include "support/printed.h"
 
 #include <gtest/gtest.h>
 #include <stb/stb_image_write.h>
@@ -31,7 +32,6 @@
 namespace {
 
 constexpr const char* BACKLIGHT_BEFORE = "77\n";
-constexpr const char* TRIED_LINE = "Tried 10 times to update display... ret = 0xffffffff\n";
 
 struct program_case {
     std::string program;

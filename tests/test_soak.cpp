@@ -33,7 +33,6 @@
 namespace {
 
 constexpr int KEY_BURST = 500;
-constexpr const char* ENDING = "exiting... Turning off backlight\n";
 
 struct terminal_state {
     termios attributes;

@@ -6,6 +6,11 @@
 #include <cstdlib>
 #include <string>
 
+// Lines the programs print that tests in several files compare.
+inline constexpr const char* ENDING = "exiting... Turning off backlight\n";
+inline constexpr const char* TRIED_LINE =
+    "Tried 10 times to update display... ret = 0xffffffff\n";
+
 // Calls print(FILE*) on a fresh memory stream and returns all it wrote.
 template <typename F>
 std::string printed(F print)
