@@ -12,6 +12,8 @@
 #include "cli/panelshow_args.h"
 #include "cli/sequence_args.h"
 #include "cli/timed_args.h"
+#include "launch/countdown.h"
+#include "launch/sequence_timing.h"
 
 #include <cstdio>
 #include <cstdlib>

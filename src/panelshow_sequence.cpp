@@ -1,6 +1,7 @@
 // panelshow_sequence: shows every entry of a directory through the burstkit image
 // program, with fixed timing around the backlight, then powers the displays down.
 #include "cli/sequence_args.h"
+#include "launch/sequence_timing.h"
 #include "common/backlight.h"
 #include "common/standard_fds.h"
 #include "launch/child.h"

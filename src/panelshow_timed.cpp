@@ -1,6 +1,7 @@
 // panelshow_timed: shows one image through panelshow for a set time at a set
 // backlight level, then takes it down and, when asked, powers the displays down.
 #include "cli/timed_args.h"
+#include "launch/countdown.h"
 #include "common/backlight.h"
 #include "common/console.h"
 #include "common/standard_fds.h"

@@ -1,5 +1,6 @@
 // panelshow_sequence's command line, its delays, and ending an image program.
 #include "cli/sequence_args.h"
+#include "launch/sequence_timing.h"
 #include "launch/child.h"
 
 #include <gtest/gtest.h>

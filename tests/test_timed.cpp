@@ -1,5 +1,6 @@
 // panelshow_timed's command line and its 10 ms countdown.
 #include "cli/timed_args.h"
+#include "launch/countdown.h"
 #include "support/printed.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "cli/timed_args.h"
 
-#include "cli/decimal.h"
+#include "common/decimal.h"
 
 #include <cstring>
 
@@ -49,28 +49,4 @@ void print_timed_usage(const char* program)
                 "<power down displays after image ( 1=power down)> [-m <mode_sel>] "
                 "[-b <brightness (0-100)>]\n",
                 program);
-}
-
-countdown countdown_from_ns(uint64_t display_ns)
-{
-    return {display_ns / NSEC_PER_SEC, display_ns % NSEC_PER_SEC};
-}
-
-bool countdown_tick(countdown& c)
-{
-    if (c.nsec < TICK_NSEC) {
-        if (c.sec == 0)
-            return false;
-        --c.sec;
-        c.nsec = TICK_SECOND_RESTART_NSEC;
-    } else {
-        c.nsec -= TICK_NSEC;
-    }
-    return true;
-}
-
-uint64_t countdown_sleeps(countdown c)
-{
-    // Every second is one restart tick and 98 more down to below one tick.
-    return c.nsec / TICK_NSEC + c.sec * (TICK_SECOND_RESTART_NSEC / TICK_NSEC + 1);
 }

@@ -1,6 +1,6 @@
 #include "info/panel_info.h"
 
-#include "cli/decimal.h"
+#include "common/decimal.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "cli/decimal.h"
+#include "common/decimal.h"
 
 #include <cstdlib>
 

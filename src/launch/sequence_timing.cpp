@@ -1,0 +1,31 @@
+#include "launch/sequence_timing.h"
+
+#include "common/decimal.h"
+
+namespace {
+
+constexpr uint64_t NSEC_PER_SEC = 1000000000;
+
+} // namespace
+
+delay_reading read_delay(const char* text)
+{
+    const int64_t value = decimal_i64(text);
+    if (value == 0)
+        return {delay_outcome::fallback, {0, DELAY_FALLBACK_NSEC}};
+    if (value < 0)
+        return {delay_outcome::negative, {0, 0}};
+    const auto ns = static_cast<uint64_t>(value);
+    return {delay_outcome::ok, {ns / NSEC_PER_SEC, ns % NSEC_PER_SEC}};
+}
+
+sequence_delay lit_time(sequence_delay display, uint64_t extra_nsec)
+{
+    const uint64_t nsec = display.nsec + extra_nsec;
+    return {display.sec + nsec / NSEC_PER_SEC, nsec % NSEC_PER_SEC};
+}
+
+timespec to_timespec(sequence_delay d)
+{
+    return {.tv_sec = static_cast<time_t>(d.sec), .tv_nsec = static_cast<long>(d.nsec)};
+}

@@ -1,0 +1,37 @@
+// panelshow_sequence's settle and display times: read from their words, and the
+// fixed extras around them.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// A time as whole seconds and 0..999,999,999 nanoseconds.
+struct sequence_delay {
+    uint64_t sec;
+    uint64_t nsec;
+};
+
+enum class delay_outcome : uint8_t {
+    ok,
+    fallback, // read as 0: 999,999,999 ns is used
+    negative, // no count of nanoseconds; the runner refuses it
+};
+
+struct delay_reading {
+    delay_outcome outcome;
+    sequence_delay delay;
+};
+
+inline constexpr uint64_t DELAY_FALLBACK_NSEC = 999999999;
+inline constexpr sequence_delay FIRST_SETTLE{1, 200000000};
+inline constexpr uint64_t FIRST_EXTRA_NSEC = 124500000;
+inline constexpr uint64_t LATER_EXTRA_NSEC = 24900000;
+inline constexpr unsigned ENTRY_PAUSE_USEC = 10000;
+
+delay_reading read_delay(const char* text);
+
+// The display time plus the extra time, nanoseconds carried into seconds, so the
+// sleep is never shorter than the display time.
+sequence_delay lit_time(sequence_delay display, uint64_t extra_nsec);
+
+timespec to_timespec(sequence_delay d);
