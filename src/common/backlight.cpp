@@ -55,16 +55,21 @@ int read_max_brightness(const char* dir)
     return max;
 }
 
-// The two operations whose "on" level comes from the device maximum: the whole
-// maximum, or percent of it.
-void set_relative(bool off, int percent, bool whole_max, const char* dir)
+// The level of the two operations whose "on" level comes from the device maximum.
+enum class level_from_max : unsigned char {
+    off,     // 0, max_brightness never read
+    whole,   // the maximum
+    percent, // percent / 100.0 of it, truncated
+};
+
+void set_relative(level_from_max how, int percent, const char* dir)
 {
     FILE* brightness = open_in(dir, "brightness", "w");
     if (brightness == nullptr) {
         std::puts("Could not open brightness file");
         return;
     }
-    if (off) {
+    if (how == level_from_max::off) {
         write_level(brightness, 0, dir);
         return;
     }
@@ -74,7 +79,7 @@ void set_relative(bool off, int percent, bool whole_max, const char* dir)
         return;
     }
     const int level =
-        whole_max ? max : static_cast<int>(static_cast<double>(percent) / 100.0 *
+        how == level_from_max::whole ? max : static_cast<int>(static_cast<double>(percent) / 100.0 *
                                            static_cast<double>(max));
     write_level(brightness, level, dir);
 }
@@ -83,12 +88,12 @@ void set_relative(bool off, int percent, bool whole_max, const char* dir)
 
 void backlight_set(int on, const char* dir)
 {
-    set_relative(on == 0, 0, true, dir);
+    set_relative(on == 0 ? level_from_max::off : level_from_max::whole, 0, dir);
 }
 
 void backlight_set_percent(int percent, const char* dir)
 {
-    set_relative(percent <= 0, percent, false, dir);
+    set_relative(percent <= 0 ? level_from_max::off : level_from_max::percent, percent, dir);
 }
 
 void backlight_set_fixed(int on, const char* dir)
