@@ -1,5 +1,13 @@
 #include "keys/channel_keys.h"
 
+namespace {
+
+// Selectors of the four key columns, in help-text order.
+constexpr std::array<uint8_t, 4> KEY_COLUMN_CHANNELS{CHANNEL_ALL, CHANNEL_RED, CHANNEL_GREEN,
+                                                     CHANNEL_BLUE};
+
+} // namespace
+
 channel_key find_channel_key(const std::array<channel_key_row, 4>& rows, int key)
 {
     for (const channel_key_row& row : rows)

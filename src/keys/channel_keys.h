@@ -18,10 +18,6 @@ struct channel_key_row {
     std::array<char, 4> keys; // W, R, G, B
 };
 
-// Selectors of the four key columns, in help-text order.
-inline constexpr std::array<uint8_t, 4> KEY_COLUMN_CHANNELS{CHANNEL_ALL, CHANNEL_RED,
-                                                            CHANNEL_GREEN, CHANNEL_BLUE};
-
 // The rows of both programs; only the step differs.
 constexpr std::array<channel_key_row, 4> channel_key_rows(uint8_t step)
 {

@@ -10,6 +10,11 @@
 
 namespace {
 
+void report_cannot_run(const char* launcher, const char* path, int error)
+{
+    std::fprintf(stderr, "%s: cannot run %s: %s\n", launcher, path, std::strerror(error));
+}
+
 // The launchers hold their stop signals blocked between waits; an outside
 // program starts with none blocked. (Ignored SIGPIPE is kept on purpose: an
 // image program whose reader went away goes on showing its image.)
@@ -43,11 +48,6 @@ outside_start failed(const outside_program& program, bool forked, int error)
 }
 
 } // namespace
-
-void report_cannot_run(const char* launcher, const char* path, int error)
-{
-    std::fprintf(stderr, "%s: cannot run %s: %s\n", launcher, path, std::strerror(error));
-}
 
 outside_start start_outside(const outside_program& program)
 {

@@ -31,5 +31,3 @@ outside_start start_outside(const outside_program& program);
 // Replaces this process with path (no arguments). Returns only when that fails,
 // after "<launcher>: cannot run <path>: <reason>" on stderr.
 void exec_outside(const char* launcher, const char* path);
-
-void report_cannot_run(const char* launcher, const char* path, int error);
