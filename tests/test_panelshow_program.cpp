@@ -1,14 +1,22 @@
 // panelshow as a user runs it, on the fake DRM device.
 #include "image/image_load.h"
+#include "image_encoders.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -100,6 +108,202 @@ std::string write_png(const temp_dir& dir, const std::string& name, int w, int h
     const std::string path = dir.file(name);
     stbi_write_png(path.c_str(), w, h, 4, px.data(), w * 4);
     return path;
+}
+
+constexpr int SMALL_W = 64; // the fake device's mode with SMALL_MODE
+constexpr int SMALL_H = 32;
+const std::string SMALL_MODE = "conn=64x32@60";
+
+// "" when every colour byte of the shown frame is within `tolerance` of the
+// expected red, green, blue (alpha ignored); else the first pixel beyond it.
+std::string frame_differs(const std::string& frame, const uint8_t* rgba, int w, int h,
+                          int tolerance, bool xr24 = false)
+{
+    if (frame.size() != size_t(w) * h * 4)
+        return "frame of " + std::to_string(frame.size()) + " bytes";
+    for (size_t i = 0; i < frame.size(); i += 4)
+        for (int c = 0; c < 3; ++c) {
+            const int got = uint8_t(frame[i + (xr24 ? 2 - c : c)]);
+            if (std::abs(got - rgba[i + c]) > tolerance)
+                return "pixel " + std::to_string(i / 4 % w) + "," + std::to_string(i / 4 / w) +
+                       " channel " + std::to_string(c) + ": " + std::to_string(got) +
+                       " instead of " + std::to_string(rgba[i + c]);
+        }
+    return "";
+}
+
+// What stb_image, the independent decoder, makes of the file.
+std::vector<uint8_t> stb_decode(const std::string& file)
+{
+    int w = 0, h = 0, n = 0;
+    uint8_t* px = stbi_load_from_memory(reinterpret_cast<const uint8_t*>(file.data()),
+                                        int(file.size()), &w, &h, &n, 4);
+    std::vector<uint8_t> out(px, px + (px ? size_t(w) * h * 4 : 0));
+    stbi_image_free(px);
+    return out;
+}
+
+// Writes `bytes` into the FIFO from a child process (a writer blocks until the
+// reader opens it); the returned pid is killed and reaped by the caller.
+pid_t feed_fifo(const std::string& path, const std::string& bytes)
+{
+    mkfifo(path.c_str(), 0600);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        const bool ok = fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+        _exit(ok ? 0 : 1);
+    }
+    return pid;
+}
+
+void end_feeder(pid_t pid)
+{
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// Small encodings of every PNG colour type panelshow must show as stb_image does.
+std::string png_variant(const std::string& kind)
+{
+    std::vector<uint8_t> rows(size_t(SMALL_W) * SMALL_H * 8);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = uint8_t(i * 37 + i / 200);
+    png_encoding how;
+    if (kind == "grey")
+        how.colour_type = 0;
+    else if (kind == "grey+alpha")
+        how.colour_type = 4;
+    else if (kind == "16-bit")
+        how.bit_depth = 16;
+    else if (kind == "interlaced")
+        how = {.colour_type = 6, .interlaced = true};
+    else if (kind == "palette") {
+        how.colour_type = 3;
+        for (int i = 0; i < 256 * 3; ++i)
+            how.palette.push_back(uint8_t(i * 7));
+        how.transparency = {0, 128, 255, 7};
+    }
+    std::string file = encode_png(rows.data(), SMALL_W, SMALL_H, how);
+    if (kind == "damaged checksum")
+        file[30] ^= 0x55; // in IHDR's CRC: stb_image never checks it
+    return file;
+}
+
+TEST(PanelshowDecoded, PngVariantsShowWhatStbImageShows)
+{
+    temp_dir dir;
+    for (const std::string kind :
+         {"grey", "grey+alpha", "palette", "16-bit", "interlaced", "damaged checksum"}) {
+        const std::string png = png_variant(kind);
+        const std::vector<uint8_t> want = stb_decode(png);
+        ASSERT_EQ(want.size(), size_t(SMALL_W) * SMALL_H * 4) << kind;
+        write_file(dir.file("img.png"), png);
+        // The interlaced one also goes to a plane without XB24.
+        const bool xr24 = kind == "interlaced";
+        const panelshow_run r = run_panelshow({dir.file("img.png")}, dir,
+                                              SMALL_MODE + (xr24 ? ";noxbgr" : ""));
+        EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
+        EXPECT_EQ(frame_differs(read_file(dir.file("frame")), want.data(), SMALL_W, SMALL_H, 0,
+                                xr24),
+                  "")
+            << kind;
+    }
+}
+
+TEST(PanelshowDecoded, JpegVariantsShowWithinDecoderRounding)
+{
+    temp_dir dir;
+    // Smooth, as photographs mostly are: decoders differ most on sharp edges.
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < SMALL_H; ++y)
+        for (int x = 0; x < SMALL_W; ++x)
+            rgb.insert(rgb.end(), {uint8_t(x * 3 + y), uint8_t(200 - x - y * 2), uint8_t(x * y / 9)});
+    const std::pair<const char*, jpeg_encoding> variants[] = {
+        {"grey", {.components = 1, .h_sampling = 1, .v_sampling = 1}},
+        {"4:4:4", {.h_sampling = 1, .v_sampling = 1}},
+        {"4:2:2", {.h_sampling = 2, .v_sampling = 1}},
+        {"4:2:0 progressive", {.progressive = true}},
+        {"restart markers", {.restart_rows = 1}},
+    };
+    for (const auto& [kind, how] : variants) {
+        const std::string jpeg = encode_jpeg(rgb.data(), SMALL_W, SMALL_H, how);
+        const std::vector<uint8_t> want = stb_decode(jpeg);
+        write_file(dir.file("img.jpg"), jpeg);
+        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, dir, SMALL_MODE);
+        EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
+        EXPECT_EQ(frame_differs(read_file(dir.file("frame")), want.data(), SMALL_W, SMALL_H, 3),
+                  "")
+            << kind;
+    }
+}
+
+TEST(PanelshowDecoded, RejectedJpegsGiveLibjpegsReason)
+{
+    temp_dir dir;
+    const std::vector<uint8_t> cmyk = rgba_pixels(SMALL_W, SMALL_H);
+    write_file(dir.file("cmyk.jpg"),
+               encode_jpeg(cmyk.data(), SMALL_W, SMALL_H, {.components = 4, .h_sampling = 1,
+                                                           .v_sampling = 1}));
+    panelshow_run r = run_panelshow({dir.file("cmyk.jpg")}, dir, SMALL_MODE);
+    EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " +
+                         dir.file("cmyk.jpg") +
+                         " with libjpeg, Unsupported color conversion request\n");
+    expect_fatal(r, "data != 0");
+
+    const std::string grey = encode_jpeg(cmyk.data(), SMALL_W, SMALL_H, {.components = 1});
+    write_file(dir.file("cut.jpg"), grey.substr(0, grey.size() / 2));
+    r = run_panelshow({dir.file("cut.jpg")}, dir, SMALL_MODE);
+    EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " +
+                         dir.file("cut.jpg") + " with libjpeg, Premature end of input file\n");
+    expect_fatal(r, "data != 0");
+}
+
+TEST(PanelshowDecoded, TopDownBmpIsShownTheRightWayUp)
+{
+    // 24-bit rows, blue, green, red, padded to 4 bytes; a negative height puts the
+    // first row at the top.
+    temp_dir dir;
+    const std::vector<uint8_t> px = rgba_pixels(SMALL_W, SMALL_H);
+    std::string bmp = "BM";
+    auto le32 = [&bmp](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp += char(v >> (8 * i));
+    };
+    le32(54 + SMALL_W * SMALL_H * 3), le32(0), le32(54), le32(40), le32(SMALL_W);
+    le32(uint32_t(-SMALL_H)), le32(1 | 24 << 16), le32(0), le32(SMALL_W * SMALL_H * 3);
+    le32(2835), le32(2835), le32(0), le32(0);
+    for (size_t i = 0; i < px.size(); i += 4)
+        bmp += {char(px[i + 2]), char(px[i + 1]), char(px[i])};
+    write_file(dir.file("top-down.bmp"), bmp);
+    const panelshow_run r = run_panelshow({dir.file("top-down.bmp")}, dir, SMALL_MODE);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(frame_differs(read_file(dir.file("frame")), px.data(), SMALL_W, SMALL_H, 0), "");
+}
+
+TEST(PanelshowDecoded, ImageThroughAPipeIsReadOnce)
+{
+    temp_dir dir;
+    const std::string png = png_variant("16-bit");
+    const pid_t feeder = feed_fifo(dir.file("piped.png"), png);
+    const panelshow_run r = run_panelshow({dir.file("piped.png")}, dir, SMALL_MODE);
+    end_feeder(feeder);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(frame_differs(read_file(dir.file("frame")), stb_decode(png).data(), SMALL_W,
+                            SMALL_H, 0),
+              "");
+}
+
+TEST(PanelshowRawFrame, FrameThroughAFifoIsReadUntilFull)
+{
+    // 128 KiB: more than a FIFO hands out in one read.
+    temp_dir dir;
+    const std::string frame = raw_frame(256, 128);
+    const pid_t feeder = feed_fifo(dir.file("fifo.rgb"), frame);
+    const panelshow_run r = run_panelshow({dir.file("fifo.rgb")}, dir, "conn=256x128@60");
+    end_feeder(feeder);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_TRUE(read_file(dir.file("frame")) == frame);
 }
 
 TEST(PanelshowRawPath, NameDecidesTheLoadPath)
