@@ -9,7 +9,9 @@
 // a bad file. Here fatal_check_failed (defined below, in place of the program's)
 // throws instead, and the target goes on with the next input. What the program
 // would have left to the process exit (the decoder's block) is freed then; every
-// other path must free what the decoder allocated.
+// other path must free what the decoder allocated. JPEG and PNG go through
+// Debian's libjpeg-turbo and libpng, which are not instrumented: their readers,
+// our read callbacks and the row pointers into the framebuffer are.
 #include "display/display.h"
 #include "image/image_load.h"
 #include "stb_tracking.h"

@@ -9,6 +9,8 @@
 #include <stb/stb_image_write.h>
 #include <stb/stb_image.h>
 
+#include "image_encoders.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -282,6 +284,55 @@ void handwritten_formats()
     save_image("short-frame.rgb", raw, 1);
 }
 
+// JPEG and PNG go to libjpeg-turbo and libpng: every variant they take apart
+// differently, written by their own encoders.
+void row_decoder_variants()
+{
+    auto as_bytes = [](const std::string& s) { return bytes(s.begin(), s.end()); };
+    const std::vector<uint8_t> px = rgb_pattern(SMALL_W * 2, SMALL_H * 2);
+    const std::pair<const char*, jpeg_encoding> jpegs[] = {
+        {"grey.jpg", {.components = 1, .h_sampling = 1, .v_sampling = 1}},
+        {"444.jpg", {.h_sampling = 1, .v_sampling = 1}},
+        {"422.jpg", {.h_sampling = 2, .v_sampling = 1}},
+        {"progressive.jpg", {.progressive = true}},
+        {"restarts.jpg", {.restart_rows = 1}},
+        {"cmyk.jpg", {.components = 4, .h_sampling = 1, .v_sampling = 1}},
+    };
+    for (const auto& [name, how] : jpegs)
+        save_image(std::string("lib-") + name,
+                   as_bytes(encode_jpeg(px.data(), SMALL_W, SMALL_H, how)));
+    const bytes cut = as_bytes(encode_jpeg(px.data(), SMALL_W, SMALL_H, {}));
+    save_image("lib-truncated.jpg", bytes(cut.begin(), cut.begin() + long(cut.size() / 2)));
+
+    png_encoding palette{.colour_type = 3, .transparency = {0, 90, 255}};
+    for (int i = 0; i < 256 * 3; ++i)
+        palette.palette.push_back(uint8_t(i * 5));
+    const std::pair<const char*, png_encoding> pngs[] = {
+        {"grey.png", {.colour_type = 0}},
+        {"grey2.png", {.colour_type = 0, .bit_depth = 2}},
+        {"grey-alpha.png", {.colour_type = 4}},
+        {"palette-trns.png", palette},
+        {"rgb16.png", {.colour_type = 2, .bit_depth = 16}},
+        {"rgba-interlaced.png", {.colour_type = 6, .interlaced = true}},
+    };
+    for (const auto& [name, how] : pngs)
+        save_image(std::string("lib-") + name,
+                   as_bytes(encode_png(px.data(), SMALL_W, SMALL_H, how)));
+    bytes damaged = as_bytes(encode_png(px.data(), SMALL_W, SMALL_H, {}));
+    damaged[30] ^= 0x55; // IHDR's CRC
+    save_image("lib-damaged-crc.png", damaged);
+
+    // Full size in a few kilobytes (1-bit samples, one value): these reach the rows
+    // of the framebuffer, plain and interlaced.
+    const std::vector<uint8_t> blank(size_t(FULL_W) / 8 * FULL_H, 0);
+    save_image("lib-full-grey1.png",
+               as_bytes(encode_png(blank.data(), FULL_W, FULL_H, {.colour_type = 0, .bit_depth = 1})));
+    png_encoding two_colours{.colour_type = 3, .bit_depth = 1, .interlaced = true,
+                             .palette = {10, 20, 30, 200, 100, 50}};
+    save_image("lib-full-palette1-interlaced.png",
+               as_bytes(encode_png(blank.data(), FULL_W, FULL_H, two_colours)));
+}
+
 void panelinfo_lines()
 {
     auto line = [](const std::vector<int>& block27, const std::string& tail) {
@@ -353,6 +404,7 @@ int main(int argc, char** argv)
     out_dir = argv[1];
     written_formats();
     handwritten_formats();
+    row_decoder_variants();
     panelinfo_lines();
     command_lines();
     if (argc == 3)

@@ -1,14 +1,22 @@
 // panelshow as a user runs it, on the fake DRM device.
 #include "image/image_load.h"
+#include "image_encoders.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
+#include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -100,6 +108,149 @@ std::string write_png(const temp_dir& dir, const std::string& name, int w, int h
     const std::string path = dir.file(name);
     stbi_write_png(path.c_str(), w, h, 4, px.data(), w * 4);
     return path;
+}
+
+constexpr int SMALL_W = 64; // the fake device's mode with SMALL_MODE
+constexpr int SMALL_H = 32;
+const std::string SMALL_MODE = "conn=64x32@60";
+
+// "" when every colour byte of the shown frame is within `levels` of what
+// stb_image, the independent decoder, makes of `file`; else the first that is not.
+std::string differs_from_stb(const std::string& frame, const std::string& file, int levels,
+                             bool xr24 = false)
+{
+    int w = 0, h = 0, n = 0;
+    uint8_t* px = stbi_load_from_memory(reinterpret_cast<const uint8_t*>(file.data()),
+                                        int(file.size()), &w, &h, &n, 4);
+    std::string verdict = px && frame.size() == size_t(w) * h * 4 ? "" : "sizes differ";
+    for (size_t i = 0; verdict.empty() && i < frame.size(); ++i)
+        if (i % 4 != 3 && std::abs(uint8_t(frame[xr24 && i % 4 != 1 ? i ^ 2 : i]) - px[i]) > levels)
+            verdict = "pixel " + std::to_string(i / 4 % w) + "," + std::to_string(i / 4 / w) +
+                      " channel " + std::to_string(i % 4);
+    stbi_image_free(px);
+    return verdict;
+}
+
+// Feeds `bytes` into a new FIFO from a child (a writer blocks until a reader opens).
+pid_t feed_fifo(const std::string& path, const std::string& bytes)
+{
+    mkfifo(path.c_str(), 0600);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        _exit(fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()) ? 0 : 1);
+    }
+    return pid;
+}
+
+TEST(PanelshowDecoded, PngVariantsShowWhatStbImageShows)
+{
+    temp_dir dir;
+    const std::vector<uint8_t> samples = rgba_pixels(SMALL_W, SMALL_H * 2);
+    png_encoding palette{.colour_type = 3, .transparency = {0, 128, 255, 7}};
+    for (int i = 0; i < 256 * 3; ++i)
+        palette.palette.push_back(uint8_t(i * 7));
+    const std::pair<std::string, png_encoding> variants[] = {
+        {"grey", {.colour_type = 0}},       {"grey+alpha", {.colour_type = 4}},
+        {"palette+tRNS", palette},          {"16-bit", {.bit_depth = 16}},
+        {"interlaced, XR24", {.colour_type = 6, .interlaced = true}},
+        {"damaged checksum", {}},
+    };
+    for (const auto& [kind, how] : variants) {
+        std::string png = encode_png(samples.data(), SMALL_W, SMALL_H, how);
+        if (kind == "damaged checksum")
+            png[30] ^= 0x55; // in IHDR's CRC, which stb_image never checks
+        write_file(dir.file("img.png"), png);
+        const bool xr24 = kind.ends_with("XR24");
+        const panelshow_run r = run_panelshow({dir.file("img.png")}, dir,
+                                              SMALL_MODE + (xr24 ? ";noxbgr" : ""));
+        EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
+        EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), png, 0, xr24), "") << kind;
+    }
+}
+
+TEST(PanelshowDecoded, JpegVariantsShowWithinDecoderRounding)
+{
+    // Smooth, as photographs mostly are: decoders differ most on sharp edges.
+    temp_dir dir;
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < SMALL_H; ++y)
+        for (int x = 0; x < SMALL_W; ++x)
+            rgb.insert(rgb.end(), {uint8_t(x * 3 + y), uint8_t(200 - x - y * 2), uint8_t(x * y / 9)});
+    const std::pair<const char*, jpeg_encoding> variants[] = {
+        {"grey", {.components = 1, .h_sampling = 1, .v_sampling = 1}},
+        {"4:4:4", {.h_sampling = 1, .v_sampling = 1}},
+        {"4:2:2", {.h_sampling = 2, .v_sampling = 1}},
+        {"4:2:0 progressive", {.progressive = true}},
+        {"restart markers", {.restart_rows = 1}},
+    };
+    for (const auto& [kind, how] : variants) {
+        const std::string jpeg = encode_jpeg(rgb.data(), SMALL_W, SMALL_H, how);
+        write_file(dir.file("img.jpg"), jpeg);
+        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, dir, SMALL_MODE);
+        EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
+        EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), jpeg, 3), "") << kind;
+    }
+}
+
+TEST(PanelshowDecoded, RejectedJpegsGiveLibjpegsReason)
+{
+    temp_dir dir;
+    const std::vector<uint8_t> px = rgba_pixels(SMALL_W, SMALL_H);
+    const std::string grey = encode_jpeg(px.data(), SMALL_W, SMALL_H, {.components = 1});
+    const std::pair<std::string, std::string> cases[] = {
+        {encode_jpeg(px.data(), SMALL_W, SMALL_H, {.components = 4, .h_sampling = 1, .v_sampling = 1}),
+         "Unsupported color conversion request"},
+        {grey.substr(0, grey.size() / 2), "Premature end of input file"},
+    };
+    for (const auto& [file, reason] : cases) {
+        write_file(dir.file("img.jpg"), file);
+        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, dir, SMALL_MODE);
+        EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " +
+                             dir.file("img.jpg") + " with libjpeg, " + reason + "\n");
+        expect_fatal(r, "data != 0");
+    }
+}
+
+TEST(PanelshowDecoded, TopDownBmpIsShownTheRightWayUp)
+{
+    // The encoder writes rows bottom-up; negating the height turns them the other way.
+    temp_dir dir;
+    const std::vector<uint8_t> px = rgba_pixels(SMALL_W, SMALL_H);
+    stbi_write_bmp(dir.file("img.bmp").c_str(), SMALL_W, SMALL_H, 4, px.data());
+    std::string bmp = read_file(dir.file("img.bmp"));
+    const size_t offset = bmp.size() - size_t(SMALL_W) * SMALL_H * 4, row = SMALL_W * 4;
+    std::string flipped = bmp.substr(0, offset);
+    for (size_t y = SMALL_H; y-- > 0;)
+        flipped += bmp.substr(offset + y * row, row);
+    flipped[22] = char(-SMALL_H), flipped[23] = flipped[24] = flipped[25] = char(0xFF);
+    write_file(dir.file("img.bmp"), flipped);
+    const panelshow_run r = run_panelshow({dir.file("img.bmp")}, dir, SMALL_MODE);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), bmp, 0), "");
+}
+
+TEST(PanelshowDecoded, ImageThroughAPipeIsReadOnce)
+{
+    temp_dir dir;
+    const std::vector<uint8_t> px = rgba_pixels(SMALL_W, SMALL_H);
+    const std::string png = encode_png(px.data(), SMALL_W, SMALL_H, {.colour_type = 6});
+    const pid_t feeder = feed_fifo(dir.file("piped.png"), png);
+    const panelshow_run r = run_panelshow({dir.file("piped.png")}, dir, SMALL_MODE);
+    kill(feeder, SIGKILL), waitpid(feeder, nullptr, 0);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), png, 0), "");
+}
+
+TEST(PanelshowRawFrame, FrameThroughAFifoIsReadUntilFull)
+{
+    temp_dir dir;
+    const std::string frame = raw_frame(256, 128); // 128 KiB: two FIFO reads at least
+    const pid_t feeder = feed_fifo(dir.file("fifo.rgb"), frame);
+    const panelshow_run r = run_panelshow({dir.file("fifo.rgb")}, dir, "conn=256x128@60");
+    kill(feeder, SIGKILL), waitpid(feeder, nullptr, 0);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_TRUE(read_file(dir.file("frame")) == frame);
 }
 
 TEST(PanelshowRawPath, NameDecidesTheLoadPath)

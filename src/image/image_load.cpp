@@ -1,11 +1,18 @@
 #include "image/image_load.h"
 #include "common/fatal.h"
+#include "image/image_source.h"
+#include "image/row_decoder.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <stb/stb_image.h>
 #include <unistd.h>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -15,19 +22,37 @@ namespace {
 
 constexpr const char* FN = "display_create_fb";
 
-// One read straight into the mapping when rows are packed; one read per row when
-// the kernel pads them. Returns the bytes read, or -1 when the first read failed.
+// Reads until the buffer is full or the file ends: a FIFO or pipe hands out at
+// most its buffer per read. Returns the bytes read, or -1 when the first read failed.
+ssize_t read_until_full(int fd, unsigned char* dst, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = read(fd, dst + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && got == 0)
+            return -1;
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// Straight into the mapping when rows are packed; row by row when the kernel pads
+// them. Returns the bytes read, or -1 when the first read failed.
 ssize_t read_frame(int fd, const display_fb& fb)
 {
     const size_t row_bytes = size_t{MODE_WIDTH} * 4;
     const size_t frame_bytes = row_bytes * MODE_HEIGHT;
     auto* dst = static_cast<unsigned char*>(fb.map);
     if (fb.pitch == row_bytes)
-        return read(fd, dst, frame_bytes);
+        return read_until_full(fd, dst, frame_bytes);
 
     ssize_t total = 0;
     for (uint32_t y = 0; y < MODE_HEIGHT; ++y) {
-        const ssize_t n = read(fd, dst + size_t{y} * fb.pitch, row_bytes);
+        const ssize_t n = read_until_full(fd, dst + size_t{y} * fb.pitch, row_bytes);
         if (n < 0)
             return total == 0 ? -1 : total;
         total += n;
@@ -50,7 +75,17 @@ uint32_t load_raw(const display_fb& fb, const char* path)
     return FORMAT_XR24;
 }
 
-void check_decoded_size(const char* path, int width, int height)
+// The decoder gave no pixels: its reason, then the check the decode path has
+// always failed on.
+[[noreturn]] void refuse_image(const char* path, const char* decoder, const char* reason)
+{
+    std::printf("error loading image %s with %s, %s\n", path, decoder, reason);
+    const unsigned char* data = nullptr;
+    FATAL_CHECK(data != 0, FN);
+    __builtin_unreachable();
+}
+
+void check_decoded_size(const char* path, long width, long height)
 {
     if (width == MODE_WIDTH && height == MODE_HEIGHT)
         return;
@@ -113,19 +148,36 @@ uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, bool xbgr
 // Files the decoder is known to mishandle. stb_image 2.27 reads past its own
 // buffer when it reduces a 16-bit PNM to 8 bits, and the size check cannot see
 // it coming: such a file is refused with a reason of our own.
-const char* refused_before_decoding(const char* path)
+const char* refused_before_decoding(const image_source& src)
 {
-    char magic[2] = {};
-    FILE* f = std::fopen(path, "rb");
-    if (!f)
-        return nullptr; // the decoder reports it in its own words
-    const size_t n = std::fread(magic, 1, sizeof magic, f);
-    std::fclose(f);
-    const bool pnm = n == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6');
-    return pnm && stbi_is_16_bit(path) ? "16-bit PNM not supported" : nullptr;
+    const bool pnm = src.head_len >= 2 && src.head[0] == 'P' &&
+                     (src.head[1] == '5' || src.head[1] == '6');
+    return pnm && stbi_is_16_bit_from_memory(src.head, static_cast<int>(src.head_len))
+               ? "16-bit PNM not supported"
+               : nullptr;
 }
 
-uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char* path)
+// The rest of the file after the head, up to what any format stb_image reads
+// could need for a frame of the mode's size (16-bit RGBA planes are 8 bytes a
+// pixel): trailing bytes beyond that are never pixels of this frame.
+std::vector<unsigned char> read_whole(image_source& src)
+{
+    const size_t limit = std::min<size_t>(INT_MAX, size_t{16} * MODE_WIDTH * MODE_HEIGHT + 65536);
+    std::vector<unsigned char> data(src.head, src.head + src.head_len);
+    src.head_pos = src.head_len;
+    bool more = src.head_len == IMAGE_HEAD_MAX;
+    while (more && data.size() < limit) {
+        const size_t have = data.size();
+        data.resize(std::min(limit, have * 2));
+        const size_t n = source_read(src, data.data() + have, data.size() - have);
+        more = n == data.size() - have;
+        data.resize(have + n);
+    }
+    return data;
+}
+
+uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_source& src,
+                       const char* path)
 {
     // A file whose header gives the wrong size is refused before anything is
     // decoded, so a huge image never allocates its pixels first. A header the
@@ -134,21 +186,76 @@ uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char*
     int width = 0;
     int height = 0;
     int channels = 0;
-    const bool sized = stbi_info(path, &width, &height, &channels) != 0;
+    const bool sized = stbi_info_from_memory(src.head, static_cast<int>(src.head_len), &width,
+                                             &height, &channels) != 0;
+    // A top-down BMP gives its height as a negative number.
+    const bool bmp = src.head_len >= 2 && src.head[0] == 'B' && src.head[1] == 'M';
     if (sized)
-        check_decoded_size(path, width, height);
+        check_decoded_size(path, width, bmp && height < 0 ? -long{height} : height);
 
-    const char* refusal = sized ? refused_before_decoding(path) : stbi_failure_reason();
-    unsigned char* data = refusal ? nullptr : stbi_load(path, &width, &height, &channels, 4);
+    const char* refusal = sized ? refused_before_decoding(src) : stbi_failure_reason();
+    unsigned char* data = nullptr;
+    if (!refusal) {
+        const std::vector<unsigned char> file = read_whole(src);
+        data = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
+                                     &height, &channels, 4);
+    }
     if (!data)
-        std::printf("error loading image %s with stb_image, %s\n", path,
-                    refusal ? refusal : stbi_failure_reason());
-    FATAL_CHECK(data != 0, FN);
+        refuse_image(path, "stb_image", refusal ? refusal : stbi_failure_reason());
     check_decoded_size(path, width, height);
 
     const uint32_t format = copy_decoded(fb, data, display_plane_has_format(h, FORMAT_XB24));
     stbi_image_free(data);
     return format;
+}
+
+uint32_t load_with_rows(const display_handle& h, const display_fb& fb, image_source& src,
+                        const char* path, const row_decoder& decoder)
+{
+    const reader_ptr reader(decoder.open(src), reader_closer{&decoder});
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool ok = reader && decoder.read_size(reader.get(), width, height);
+    if (ok) {
+        // The size check comes from the header, before any pixel is decoded.
+        check_decoded_size(path, width, height);
+        const bool xb24 = display_plane_has_format(h, FORMAT_XB24);
+        const frame_rows out{.map = static_cast<unsigned char*>(fb.map),
+                             .pitch = fb.pitch,
+                             .width = MODE_WIDTH,
+                             .height = MODE_HEIGHT,
+                             .order = xb24 ? pixel_order::xb24 : pixel_order::xr24};
+        ok = decoder.read_rows(reader.get(), out);
+        if (ok)
+            return xb24 ? FORMAT_XB24 : FORMAT_XR24;
+    }
+    refuse_image(path, decoder.name, reader ? decoder.reason(reader.get()) : "outofmem");
+}
+
+const row_decoder* row_decoder_for(const image_source& src)
+{
+    static constexpr unsigned char PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (src.head_len >= 2 && src.head[0] == 0xFF && src.head[1] == 0xD8)
+        return &JPEG_DECODER;
+    if (src.head_len >= 8 && std::memcmp(src.head, PNG_SIGNATURE, 8) == 0)
+        return &PNG_DECODER;
+    return nullptr;
+}
+
+// The file is opened and read once, front to back: a pipe or FIFO loads as a
+// file does.
+uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char* path)
+{
+    const auto src = std::make_unique<image_source>();
+    src->fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (src->fd < 0)
+        refuse_image(path, "stb_image", "can't fopen");
+    // Closed however the load ends (a failed check ends the process; the fuzz
+    // target goes on with the next input).
+    const std::unique_ptr<int, void (*)(int*)> closer(&src->fd, [](int* fd) { close(*fd); });
+    source_read_head(*src);
+    const row_decoder* decoder = row_decoder_for(*src);
+    return decoder ? load_with_rows(h, fb, *src, path, *decoder) : load_with_stb(h, fb, *src, path);
 }
 
 } // namespace

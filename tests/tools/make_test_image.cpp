@@ -7,11 +7,15 @@
 //   make_test_image png  OUT [--width W] [--height H]   red, green, blue, alpha
 //   make_test_image jpeg OUT [--width W] [--height H] [--quality Q]
 //   make_test_image bmp  OUT [--width W] [--height H]
+//   make_test_image photo-png|photo-jpeg OUT [--width W] [--height H] [--quality Q]
 //
 // The decoded formats share one pattern: red = x mod 256, green = y mod 256, blue =
 // 1 + 9 (x / 256) + y / 256 (unique up to 2304 rows), so a pixel's colour says where it belongs. PNG alpha steps
 // through 0, 85, 170, 255 in 16 x 16 blocks; no colour is black, so a fully
-// transparent pixel still has a colour to show.
+// transparent pixel still has a colour to show. Photographs are smooth gradients
+// and soft shapes with a fine grain, as a camera's pictures are, red, green, blue.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +78,23 @@ std::vector<uint8_t> pattern(const options& o, int channels)
     return px;
 }
 
+std::vector<uint8_t> photo(const options& o)
+{
+    std::vector<uint8_t> px(size_t(o.width) * o.height * 3);
+    for (int y = 0; y < o.height; ++y)
+        for (int x = 0; x < o.width; ++x) {
+            const double fx = x / double(o.width), fy = y / double(o.height);
+            const double shape = std::sin(fx * 9 + std::cos(fy * 7) * 2) * std::cos(fy * 11 - fx * 3);
+            const double base[3] = {90 + 80 * fy + 50 * shape, 120 + 60 * std::sin(fx * 5) - 40 * shape,
+                                    160 - 90 * fy + 30 * std::cos(fx * 13 + fy * 4)};
+            const uint32_t grain = hash(x, y);
+            for (int c = 0; c < 3; ++c)
+                px[(size_t(y) * o.width + x) * 3 + c] =
+                    uint8_t(std::clamp(base[c] + int(grain >> (8 * c) & 15) - 8, 0.0, 255.0));
+        }
+    return px;
+}
+
 bool write_raw(const options& o)
 {
     std::vector<uint8_t> frame = raw_frame(o);
@@ -94,6 +115,12 @@ bool write(const options& o)
     if (o.kind == "jpeg")
         return stbi_write_jpg(o.out.c_str(), o.width, o.height, 3, pattern(o, 3).data(),
                               o.quality) != 0;
+    if (o.kind == "photo-png")
+        return stbi_write_png(o.out.c_str(), o.width, o.height, 3, photo(o).data(),
+                              o.width * 3) != 0;
+    if (o.kind == "photo-jpeg")
+        return stbi_write_jpg(o.out.c_str(), o.width, o.height, 3, photo(o).data(),
+                              o.quality) != 0;
     if (o.kind == "bmp")
         return stbi_write_bmp(o.out.c_str(), o.width, o.height, 3, pattern(o, 3).data()) != 0;
     return false;
@@ -101,7 +128,7 @@ bool write(const options& o)
 
 int usage()
 {
-    std::fputs("usage: make_test_image raw|png|jpeg|bmp OUT [--width W] [--height H] "
+    std::fputs("usage: make_test_image raw|png|jpeg|bmp|photo-png|photo-jpeg OUT [--width W] [--height H] "
                "[--bytes N (raw)] [--quality Q (jpeg)]\n",
                stderr);
     return 2;
@@ -128,7 +155,8 @@ int main(int argc, char** argv)
             return usage();
     }
     if ((argc - 3) % 2 != 0 || o.width <= 0 || o.height <= 0 ||
-        (o.kind != "raw" && o.kind != "png" && o.kind != "jpeg" && o.kind != "bmp"))
+        (o.kind != "raw" && o.kind != "png" && o.kind != "jpeg" && o.kind != "bmp" &&
+         o.kind != "photo-png" && o.kind != "photo-jpeg"))
         return usage();
     if (!write(o)) {
         std::fprintf(stderr, "make_test_image: cannot write %s\n", o.out.c_str());

@@ -4,6 +4,7 @@
 #include "screen_io.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -14,7 +15,9 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: screen_check raw DUMP.ppm FRAME.rgb     byte for byte (blue, green, red, X)\n"
-    "       screen_check image DUMP.ppm IMAGE       decoded with stb_image, alpha ignored\n"
+    "       screen_check image DUMP.ppm IMAGE [LEVELS]\n"
+    "                                               decoded with stb_image, alpha ignored;\n"
+    "                                               each channel within LEVELS (default 0)\n"
     "       screen_check except DUMP.ppm RRGGBB [X,Y=RRGGBB ...]\n"
     "                                               one colour except the listed pixels\n"
     "       screen_check columns DUMP.ppm EVEN ODD [both|left|right|none]\n"
@@ -36,8 +39,9 @@ int file_error(const std::string& error)
 
 // Walks every pixel; reports the first that differs from expected(x, y) and the count.
 int compare(const picture& dump, const std::string& what,
-            const std::function<rgb(int, int)>& expected)
+            const std::function<rgb(int, int)>& expected, int levels = 0)
 {
+    auto near = [levels](uint8_t a, uint8_t b) { return std::abs(a - b) <= levels; };
     size_t differing = 0;
     int first_x = -1;
     int first_y = -1;
@@ -47,7 +51,7 @@ int compare(const picture& dump, const std::string& what,
         for (int x = 0; x < dump.width; ++x) {
             const rgb e = expected(x, y);
             const rgb d = dump.at(x, y);
-            if (e == d)
+            if (near(e.r, d.r) && near(e.g, d.g) && near(e.b, d.b))
                 continue;
             if (differing++ == 0) {
                 first_x = x;
@@ -77,11 +81,12 @@ bool same_size(const picture& dump, int width, int height, const std::string& wh
     return false;
 }
 
-int check_picture(const picture& dump, const picture& want, const std::string& what)
+int check_picture(const picture& dump, const picture& want, const std::string& what,
+                  int levels = 0)
 {
     if (!same_size(dump, want.width, want.height, what))
         return 1;
-    return compare(dump, what, [&](int x, int y) { return want.at(x, y); });
+    return compare(dump, what, [&](int x, int y) { return want.at(x, y); }, levels);
 }
 
 int check_except(const picture& dump, int argc, char** argv)
@@ -149,9 +154,11 @@ int main(int argc, char** argv)
         return frame ? check_picture(*dump, *frame, std::string("raw frame ") + argv[3])
                      : file_error(error);
     }
-    if (command == "image" && argc == 4) {
+    if (command == "image" && (argc == 4 || argc == 5)) {
+        // JPEG decoders may differ by a few levels; stb_image is the independent one.
+        const int levels = argc == 5 ? std::atoi(argv[4]) : 0;
         const auto image = read_image(argv[3], error);
-        return image ? check_picture(*dump, *image, std::string("image ") + argv[3])
+        return image ? check_picture(*dump, *image, std::string("image ") + argv[3], levels)
                      : file_error(error);
     }
     if (command == "except" && argc >= 4)

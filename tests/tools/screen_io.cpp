@@ -85,7 +85,8 @@ std::optional<picture> read_image(const std::string& path, std::string& error)
     int w = 0;
     int h = 0;
     int channels = 0;
-    // Four channels, as the programs ask for: the same decoder path, then alpha dropped.
+    // Four channels, then alpha dropped. For JPEG and PNG this is a decode independent
+    // of the programs' (libjpeg-turbo, libpng).
     unsigned char* data = stbi_load(path.c_str(), &w, &h, &channels, 4);
     if (!data) {
         error = path + ": " + stbi_failure_reason();

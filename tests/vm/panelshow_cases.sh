@@ -35,6 +35,7 @@ collect() {
 show raw /data/frame.rgb
 show png_alpha /data/alpha.png
 show jpeg /data/photo.jpg
+show png_photo /data/photo.png
 show verbose /data/frame.rgb -v
 fails narrow_png /data/narrow.png
 fails short_png /data/short.png
