@@ -86,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                         .pitch = 4320 * 4,
                         .size = FRAME_BYTES,
                         .map_offset = 0,
-                        .map = framebuffer};
+                        .map = framebuffer,
+                        .width = 4320,
+                        .height = 2160};
     stb_tracking_begin();
     try {
         const uint32_t format = load_image(handle, fb, path.c_str());

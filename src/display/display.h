@@ -74,6 +74,8 @@ struct display_fb {
     uint64_t size;
     uint64_t map_offset;
     void* map;
+    uint16_t width; // the mode's size, which the buffer was made for
+    uint16_t height;
 };
 
 // Size of the mode in use; zero until display_init chooses a mode.

@@ -94,6 +94,8 @@ display_fb display_map_fb(display_handle& h)
                      static_cast<off_t>(fb.map_offset));
     FATAL_CHECK(mem != MAP_FAILED, fn);
     fb.map = mem;
+    fb.width = MODE_WIDTH;
+    fb.height = MODE_HEIGHT;
     return fb;
 }
 
@@ -104,8 +106,8 @@ void display_register_fb(display_handle& h, display_fb& fb, uint32_t pixel_forma
     const bool modifiers = ioctl(h.fd, DRM_IOCTL_GET_CAP, &cap) == 0 && cap.value != 0;
 
     drm_mode_fb_cmd2 cmd{
-        .width = MODE_WIDTH,
-        .height = MODE_HEIGHT,
+        .width = fb.width,
+        .height = fb.height,
         .pixel_format = pixel_format,
         .flags = modifiers ? uint32_t{DRM_MODE_FB_MODIFIERS} : 0u,
         .handles = {fb.handle},

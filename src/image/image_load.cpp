@@ -44,14 +44,14 @@ ssize_t read_until_full(int fd, unsigned char* dst, size_t n)
 // them. Returns the bytes read, or -1 when the first read failed.
 ssize_t read_frame(int fd, const display_fb& fb)
 {
-    const size_t row_bytes = size_t{MODE_WIDTH} * 4;
-    const size_t frame_bytes = row_bytes * MODE_HEIGHT;
+    const size_t row_bytes = size_t{fb.width} * 4;
+    const size_t frame_bytes = row_bytes * fb.height;
     auto* dst = static_cast<unsigned char*>(fb.map);
     if (fb.pitch == row_bytes)
         return read_until_full(fd, dst, frame_bytes);
 
     ssize_t total = 0;
-    for (uint32_t y = 0; y < MODE_HEIGHT; ++y) {
+    for (uint32_t y = 0; y < fb.height; ++y) {
         const ssize_t n = read_until_full(fd, dst + size_t{y} * fb.pitch, row_bytes);
         if (n < 0)
             return total == 0 ? -1 : total;
@@ -126,23 +126,29 @@ void convert_row_to_xrgb(unsigned char* dst, const unsigned char* src, uint32_t 
 
 // Decoded pixels are red, green, blue, alpha bytes, which is XB24 as they stand.
 // Where the plane cannot scan out XB24, each row is converted to XR24 as it is copied.
-uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, bool xbgr)
+uint32_t copy_decoded(const display_fb& fb, const unsigned char* data, pixel_order order)
 {
-    const size_t row_bytes = size_t{MODE_WIDTH} * 4;
+    const size_t row_bytes = size_t{fb.width} * 4;
     auto* dst = static_cast<unsigned char*>(fb.map);
-    if (xbgr && fb.pitch == row_bytes) {
-        std::memcpy(dst, data, row_bytes * MODE_HEIGHT);
+    if (order == pixel_order::xb24 && fb.pitch == row_bytes) {
+        std::memcpy(dst, data, row_bytes * fb.height);
         return FORMAT_XB24;
     }
-    for (uint32_t y = 0; y < MODE_HEIGHT; ++y) {
+    for (uint32_t y = 0; y < fb.height; ++y) {
         unsigned char* row = dst + size_t{y} * fb.pitch;
         const unsigned char* src = data + size_t{y} * row_bytes;
-        if (xbgr)
+        if (order == pixel_order::xb24)
             std::memcpy(row, src, row_bytes);
         else
-            convert_row_to_xrgb(row, src, MODE_WIDTH);
+            convert_row_to_xrgb(row, src, fb.width);
     }
-    return xbgr ? FORMAT_XB24 : FORMAT_XR24;
+    return order == pixel_order::xb24 ? FORMAT_XB24 : FORMAT_XR24;
+}
+
+// What the plane scans out, XB24 where it can: no conversion at all.
+pixel_order plane_order(const display_handle& h)
+{
+    return display_plane_has_format(h, FORMAT_XB24) ? pixel_order::xb24 : pixel_order::xr24;
 }
 
 // Files the decoder is known to mishandle. stb_image 2.27 reads past its own
@@ -160,9 +166,9 @@ const char* refused_before_decoding(const image_source& src)
 // The rest of the file after the head, up to what any format stb_image reads
 // could need for a frame of the mode's size (16-bit RGBA planes are 8 bytes a
 // pixel): trailing bytes beyond that are never pixels of this frame.
-std::vector<unsigned char> read_whole(image_source& src)
+std::vector<unsigned char> read_whole(image_source& src, const display_fb& fb)
 {
-    const size_t limit = std::min<size_t>(INT_MAX, size_t{16} * MODE_WIDTH * MODE_HEIGHT + 65536);
+    const size_t limit = std::min<size_t>(INT_MAX, size_t{16} * fb.width * fb.height + 65536);
     std::vector<unsigned char> data(src.head, src.head + src.head_len);
     src.head_pos = src.head_len;
     bool more = src.head_len == IMAGE_HEAD_MAX;
@@ -196,7 +202,7 @@ uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_sour
     const char* refusal = sized ? refused_before_decoding(src) : stbi_failure_reason();
     unsigned char* data = nullptr;
     if (!refusal) {
-        const std::vector<unsigned char> file = read_whole(src);
+        const std::vector<unsigned char> file = read_whole(src, fb);
         data = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
                                      &height, &channels, 4);
     }
@@ -204,7 +210,7 @@ uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_sour
         refuse_image(path, "stb_image", refusal ? refusal : stbi_failure_reason());
     check_decoded_size(path, width, height);
 
-    const uint32_t format = copy_decoded(fb, data, display_plane_has_format(h, FORMAT_XB24));
+    const uint32_t format = copy_decoded(fb, data, plane_order(h));
     stbi_image_free(data);
     return format;
 }
@@ -219,15 +225,15 @@ uint32_t load_with_rows(const display_handle& h, const display_fb& fb, image_sou
     if (ok) {
         // The size check comes from the header, before any pixel is decoded.
         check_decoded_size(path, width, height);
-        const bool xb24 = display_plane_has_format(h, FORMAT_XB24);
+        const pixel_order order = plane_order(h);
         const frame_rows out{.map = static_cast<unsigned char*>(fb.map),
                              .pitch = fb.pitch,
-                             .width = MODE_WIDTH,
-                             .height = MODE_HEIGHT,
-                             .order = xb24 ? pixel_order::xb24 : pixel_order::xr24};
+                             .width = fb.width,
+                             .height = fb.height,
+                             .order = order};
         ok = decoder.read_rows(reader.get(), out);
         if (ok)
-            return xb24 ? FORMAT_XB24 : FORMAT_XR24;
+            return order == pixel_order::xb24 ? FORMAT_XB24 : FORMAT_XR24;
     }
     refuse_image(path, decoder.name, reader ? decoder.reason(reader.get()) : "outofmem");
 }
