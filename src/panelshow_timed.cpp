@@ -33,11 +33,10 @@ void take_key(timed_args& args)
 int main(int argc, char** argv)
 {
     open_standard_descriptors();
-    install_sigint_handler();
+    install_launcher_signals();
     // Whole lines in order even into a pipe, and nothing left in the buffer that
     // fork would copy or exec would drop.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    install_launcher_signals();
 
     timed_args args = parse_timed_args(argc, argv, stdout);
     if (args.outcome != args_outcome::run) {

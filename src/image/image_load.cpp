@@ -22,24 +22,6 @@ namespace {
 
 constexpr const char* FN = "display_create_fb";
 
-// Reads until the buffer is full or the file ends: a FIFO or pipe hands out at
-// most its buffer per read. Returns the bytes read, or -1 when the first read failed.
-ssize_t read_until_full(int fd, unsigned char* dst, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = read(fd, dst + got, n - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && got == 0)
-            return -1;
-        if (r <= 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(got);
-}
-
 // Straight into the mapping when rows are packed; row by row when the kernel pads
 // them. Returns the bytes read, or -1 when the first read failed.
 ssize_t read_frame(int fd, const display_fb& fb)

@@ -7,24 +7,31 @@
 
 namespace {
 
-// A FIFO or pipe hands out at most its buffer per read: keep reading.
 size_t read_fully(image_source& src, unsigned char* dst, size_t n)
+{
+    const ssize_t got = read_until_full(src.fd, dst, n);
+    if (got < 0)
+        src.read_failed = true;
+    return got < 0 ? 0 : static_cast<size_t>(got);
+}
+
+} // namespace
+
+ssize_t read_until_full(int fd, unsigned char* dst, size_t n)
 {
     size_t got = 0;
     while (got < n) {
-        const ssize_t r = read(src.fd, dst + got, n - got);
+        const ssize_t r = read(fd, dst + got, n - got);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r < 0)
-            src.read_failed = true;
+        if (r < 0 && got == 0)
+            return -1;
         if (r <= 0)
             break;
         got += static_cast<size_t>(r);
     }
-    return got;
+    return static_cast<ssize_t>(got);
 }
-
-} // namespace
 
 void source_read_head(image_source& src)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <sys/types.h>
 
 // Holds every header stb_image reads to size an image.
 constexpr size_t IMAGE_HEAD_MAX = 64 * 1024;
@@ -16,6 +17,10 @@ struct image_source {
     size_t head_pos = 0; // bytes of head already handed out
     bool read_failed = false;
 };
+
+// Reads until n bytes arrived or the file ended: a FIFO or pipe hands out at most
+// its buffer per read. The bytes read, or -1 when the first read failed.
+ssize_t read_until_full(int fd, unsigned char* dst, size_t n);
 
 // Fills head with the file's first bytes (fewer only when the file ends first).
 void source_read_head(image_source& src);
