@@ -9,6 +9,10 @@
 
 #include <cstdio>
 
+// The mode paneldefect looks for is the frame its pattern is laid out on.
+static_assert(PANELDEFECT_DISPLAY.search_width == DEFECT_MODE_WIDTH &&
+              PANELDEFECT_DISPLAY.search_height == DEFECT_MODE_HEIGHT);
+
 int main(int argc, char** argv)
 {
     open_standard_descriptors();

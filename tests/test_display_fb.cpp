@@ -1,5 +1,4 @@
 // Framebuffer, commit and flip-event handling against the fake device.
-#include "cli/paneldefect_args.h"
 #include "display/display.h"
 #include "display_test_support.h"
 #include "support/printed.h"

@@ -1,5 +1,4 @@
 // display_init against the fake device: requests, fields, choices and diagnostics.
-#include "cli/paneldefect_args.h"
 #include "display/display.h"
 #include "display_test_support.h"
 

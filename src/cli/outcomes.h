@@ -1,4 +1,4 @@
-// What a command line and a key ask of a program's main and loop.
+// What a command line asks of a program's main.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +7,4 @@ enum class args_outcome : uint8_t {
     run,
     usage_ok,    // usage line, status 0
     usage_error, // usage line, status 1
-};
-
-enum class key_result : uint8_t {
-    none,   // nothing to draw
-    redraw, // fill and commit a frame
-    stop,   // Enter or Escape
 };

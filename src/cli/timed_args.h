@@ -1,7 +1,7 @@
 // panelshow_timed's command line.
 #pragma once
 
-#include "cli/panelshow_args.h"
+#include "cli/outcomes.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // Enter, Escape, a stop signal or a terminal that hung up.
 #pragma once
 
-#include "cli/outcomes.h"
+#include "common/key_result.h"
 
 #include <functional>
 

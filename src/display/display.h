@@ -52,7 +52,10 @@ inline constexpr display_config PANELCOLOR_DISPLAY{mode_search::by_index, true, 
                                                    "main"};
 // No mode list, no "Targeting" line; a failed set-up step is fatal (status 1).
 inline constexpr display_config LIGHTSOUT_DISPLAY{mode_search::by_index, false, false, 1, "main"};
-// paneldefect's choice (by_size) lives with its defect pattern's frame size.
+// paneldefect: the first 4320 x 2160 mode over all connectors, no mode list or
+// "Targeting" line, commits retried.
+inline constexpr display_config PANELDEFECT_DISPLAY{mode_search::by_size, false, false, 11, "main",
+                                                    4320, 2160};
 
 struct display_handle {
     int32_t fd;

@@ -3,7 +3,7 @@
 // (W, R, G, B). The help text prints the same rows, so keys and help cannot drift.
 #pragma once
 
-#include "cli/outcomes.h"
+#include "common/key_result.h"
 #include "colour/colour.h"
 
 #include <array>

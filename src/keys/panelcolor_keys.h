@@ -1,7 +1,7 @@
 // panelcolor's usage text (also its key help), status lines and key map.
 #pragma once
 
-#include "cli/outcomes.h"
+#include "common/key_result.h"
 #include "colour/colour.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // paneldefect's help text, status block and key map, and the colours the keys change.
 #pragma once
 
-#include "cli/outcomes.h"
+#include "common/key_result.h"
 #include "colour/colour.h"
 #include "colour/defect.h"
 
