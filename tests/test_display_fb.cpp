@@ -110,6 +110,7 @@ TEST(DisplayFramebuffer, PlaneFormatQueryFollowsThePlanesList)
 struct fb_failure_case {
     fake_req request;
     const char* condition;
+    const char* call;
 };
 
 class DisplayFramebufferFailure : public testing::TestWithParam<fb_failure_case> {};
@@ -124,15 +125,20 @@ TEST_P(DisplayFramebufferFailure, NamesTheFunctionTheProgramChose)
                 fake_drm_fail({c.request, 1, 1, ENOMEM});
                 display_create_fb(h);
             },
-            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, c.condition));
+            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, c.condition,
+                                          std::string(c.call) + ": Cannot allocate memory"));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, DisplayFramebufferFailure,
-                         testing::Values(fb_failure_case{fake_req::CREATE_DUMB, "!ret"},
-                                         fb_failure_case{fake_req::MAP_DUMB, "!ret"},
-                                         fb_failure_case{fake_req::MMAP, "mem != MAP_FAILED"},
-                                         fb_failure_case{fake_req::ADDFB2, "!ret"}),
+                         testing::Values(fb_failure_case{fake_req::CREATE_DUMB, "!ret",
+                                                         "DRM_IOCTL_MODE_CREATE_DUMB"},
+                                         fb_failure_case{fake_req::MAP_DUMB, "!ret",
+                                                         "DRM_IOCTL_MODE_MAP_DUMB"},
+                                         fb_failure_case{fake_req::MMAP, "mem != MAP_FAILED",
+                                                         "mmap"},
+                                         fb_failure_case{fake_req::ADDFB2, "!ret",
+                                                         "DRM_IOCTL_MODE_ADDFB2"}),
                          [](const testing::TestParamInfo<fb_failure_case>& info) {
                              return std::string(fake_req_name(info.param.request));
                          });
@@ -184,8 +190,30 @@ TEST(DisplayFlip, ElevenFailedAttemptsPrintTriedLineAndStop)
             fake_drm_fail({fake_req::ATOMIC, 1, 11, EINVAL});
             display_flip(h, fb.fb_id);
         },
-        ExitedWithCode(1), fatal_line("display_fb.cpp", "display_flip", "!ret"));
+        ExitedWithCode(1),
+        fatal_line("display_fb.cpp", "display_flip", "!ret",
+                   "DRM_IOCTL_MODE_ATOMIC: Invalid argument"));
     EXPECT_EQ(out.text(), TRIED_LINE);
+}
+
+TEST(DisplayFlip, ReasonIsTheLastAttemptsErrnoThoughTheReportAfterItFails)
+{
+    // Ten busy attempts, then a refused one; the "Tried" line cannot be written
+    // (standard output read-only), which sets errno again before the check.
+    request_log out;
+    EXPECT_EXIT(
+        {
+            display_handle h = ready(fake_default_device(), PANELCOLOR_DISPLAY);
+            const display_fb fb = display_create_fb(h);
+            std::freopen(out.path.c_str(), "r", stdout);
+            fake_drm_fail({fake_req::ATOMIC, 1, 10, EBUSY});
+            fake_drm_fail({fake_req::ATOMIC, 11, 1, EACCES});
+            display_flip(h, fb.fb_id);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_fb.cpp", "display_flip", "!ret",
+                   std::string("DRM_IOCTL_MODE_ATOMIC: Permission denied") + REASON_NEXT +
+                       "/dev/dri/card0 is in use by another program"));
 }
 
 TEST(DisplayFlip, SingleAttemptProgramStopsAtOnceWithoutTriedLine)
@@ -202,7 +230,9 @@ TEST(DisplayFlip, SingleAttemptProgramStopsAtOnceWithoutTriedLine)
             fake_drm_fail({fake_req::ATOMIC, 1, 1, EINVAL});
             display_flip(h, fb.fb_id);
         },
-        ExitedWithCode(1), fatal_line("display_fb.cpp", "display_flip", "!ret"));
+        ExitedWithCode(1),
+        fatal_line("display_fb.cpp", "display_flip", "!ret",
+                   "DRM_IOCTL_MODE_ATOMIC: Invalid argument"));
     EXPECT_EQ(out.text(), "");
     const std::string text = log.text();
     EXPECT_EQ(text.find("ATOMIC"), text.rfind("ATOMIC")) << "exactly one attempt\n" << text;

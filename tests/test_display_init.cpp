@@ -1,10 +1,13 @@
 // display_init against the fake device: requests, fields, choices and diagnostics.
 #include "display/display.h"
+#include "display/refusal.h"
 #include "display_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <fstream>
 
 using testing::ExitedWithCode;
 using testing::internal::CaptureStdout;
@@ -220,6 +223,84 @@ TEST(DisplayInitModeChoice, EncoderAndCrtcFallbacks)
     EXPECT_EQ(h.prop_value[PROP_PLANE_CRTC_ID], 33u);
 }
 
+// Planes that belong to one CRTC each, the encoder on the second CRTC: the first
+// plane cannot drive it (the fake refuses such a commit, as the kernel does).
+fake_device one_plane_per_crtc()
+{
+    fake_device dev = fake_default_device();
+    dev.encoders[0].crtc_id = 32;
+    dev.planes[0].possible_crtcs = 0b01;
+    dev.planes[1].possible_crtcs = 0b10;
+    return dev;
+}
+
+TEST(DisplayInitPlaneChoice, FirstPlaneThatCanDriveTheCrtcIsChosenAndItsCommitAccepted)
+{
+    display_handle h = init_with(one_plane_per_crtc(), PANELSHOW_DISPLAY);
+    EXPECT_EQ(h.crtc_id, 32u);
+    EXPECT_EQ(h.plane_id, 62u);
+    EXPECT_EQ(h.prop_id[PROP_FB_ID], fake_prop_id(DRM_MODE_OBJECT_PLANE, "FB_ID"));
+    EXPECT_EQ(arg_of<drm_mode_obj_get_properties>(*nth(fake_req::OBJ_GETPROPERTIES, 5)).obj_id, 62u)
+        << "the plane's properties are those of the chosen plane";
+    const display_fb fb = display_create_fb(h);
+    display_flip(h, fb.fb_id);
+    EXPECT_TRUE(fake_drm_calls().back().ok) << "the commit of the chosen plane is accepted";
+}
+
+TEST(DisplayInitPlaneChoice, NoPlaneForTheCrtcStopsSayingSo)
+{
+    fake_device dev = one_plane_per_crtc();
+    dev.planes[1].possible_crtcs = 0b01;
+    EXPECT_EXIT(
+        {
+            fake_drm_reset(dev);
+            display_handle h{};
+            display_init(h, PANELSHOW_DISPLAY, 0);
+        },
+        ExitedWithCode(1),
+        fatal_line("display_init.cpp", "display_init", "plane_id != 0",
+                   "none of the 2 planes can drive CRTC 32"));
+}
+
+TEST(DisplayRefusal, HoldersAreTheOtherProcessesWithTheDeviceOpen)
+{
+    char root[] = "/tmp/fake-proc-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    const std::string proc = root;
+    const std::string device = proc + "/card0";
+    std::ofstream(device).put('x');
+    std::ofstream(proc + "/other").put('x');
+    // pid, name, what its descriptor 3 is open on
+    const struct {
+        std::string pid, comm, target;
+    } procs[] = {{"412", "panelshow", device},
+                 {"77", "weston", device},
+                 {std::to_string(getpid()), "test_display", device}, // ourselves: left out
+                 {"90", "bash", proc + "/other"},
+                 {"self", "self", device}};
+    for (const auto& p : procs) {
+        const std::string dir = proc + "/" + p.pid;
+        ASSERT_EQ(system(("mkdir -p " + dir + "/fd").c_str()), 0);
+        std::ofstream(dir + "/comm") << p.comm << "\n";
+        ASSERT_EQ(symlink(p.target.c_str(), (dir + "/fd/3").c_str()), 0);
+    }
+    const int fd = open(device.c_str(), O_RDONLY);
+    char text[256];
+    describe_holders(fd, proc.c_str(), text, sizeof text);
+    const std::string said = text;
+    EXPECT_TRUE(said == "/dev/dri/card0 is in use by: panelshow (pid 412), weston (pid 77)" ||
+                said == "/dev/dri/card0 is in use by: weston (pid 77), panelshow (pid 412)")
+        << said;
+
+    const int other = open((proc + "/other").c_str(), O_RDONLY);
+    unlink((proc + "/90/fd/3").c_str());
+    describe_holders(other, proc.c_str(), text, sizeof text);
+    EXPECT_STREQ(text, "/dev/dri/card0 is in use by another program");
+    close(fd);
+    close(other);
+    ASSERT_EQ(system(("rm -rf " + proc).c_str()), 0);
+}
+
 TEST(DisplayInitProperties, NamesMatchWholeAndExactlyAndLaterDuplicatesWin)
 {
     fake_device dev = fake_default_device();
@@ -239,6 +320,7 @@ struct init_failure_case {
     fake_req request;
     uint32_t occurrence;
     const char* condition;
+    const char* call; // named on the line after the diagnostic
 };
 
 class DisplayInitFailure : public testing::TestWithParam<init_failure_case> {};
@@ -253,25 +335,31 @@ TEST_P(DisplayInitFailure, EndsWithItsDiagnosticAndStatusOne)
             display_handle h{};
             display_init(h, PANELSHOW_DISPLAY, 0);
         },
-        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", c.condition));
+        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", c.condition,
+                                      std::string(c.call) + ": Input/output error"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryRequest, DisplayInitFailure,
-    testing::Values(init_failure_case{fake_req::OPEN, 1, "fd >= 0"},
-                    init_failure_case{fake_req::SET_CLIENT_CAP, 1, "!ret"},
-                    init_failure_case{fake_req::SET_CLIENT_CAP, 2, "!ret"},
-                    init_failure_case{fake_req::GETRESOURCES, 1, "!ret"},
+    testing::Values(init_failure_case{fake_req::OPEN, 1, "fd >= 0", "open /dev/dri/card0"},
+                    init_failure_case{fake_req::SET_CLIENT_CAP, 1, "!ret", "DRM_IOCTL_SET_CLIENT_CAP"},
+                    init_failure_case{fake_req::SET_CLIENT_CAP, 2, "!ret", "DRM_IOCTL_SET_CLIENT_CAP"},
+                    init_failure_case{fake_req::GETRESOURCES, 1, "!ret", "DRM_IOCTL_MODE_GETRESOURCES"},
                     init_failure_case{fake_req::GETPLANERESOURCES, 1,
-                                      "!ret && plane_res\\.count_planes >= 1"},
-                    init_failure_case{fake_req::GETCONNECTOR, 1, "!ret"},
-                    init_failure_case{fake_req::GETCONNECTOR, 2, "!ret"},
-                    init_failure_case{fake_req::GETENCODER, 1, "!ret"},
-                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 1, "!ret"},
-                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 3, "!ret"},
-                    init_failure_case{fake_req::GETPROPERTY, 1, "!ret"},
-                    init_failure_case{fake_req::GETPROPERTY, 9, "!ret"},
-                    init_failure_case{fake_req::CREATEPROPBLOB, 1, "!ret"}),
+                                      "!ret && plane_res\\.count_planes >= 1",
+                                      "DRM_IOCTL_MODE_GETPLANERESOURCES"},
+                    init_failure_case{fake_req::GETCONNECTOR, 1, "!ret", "DRM_IOCTL_MODE_GETCONNECTOR"},
+                    init_failure_case{fake_req::GETCONNECTOR, 2, "!ret", "DRM_IOCTL_MODE_GETCONNECTOR"},
+                    init_failure_case{fake_req::GETENCODER, 1, "!ret", "DRM_IOCTL_MODE_GETENCODER"},
+                    init_failure_case{fake_req::GETPLANE, 1, "!ret", "DRM_IOCTL_MODE_GETPLANE"},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 1, "!ret",
+                                      "DRM_IOCTL_MODE_OBJ_GETPROPERTIES"},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 3, "!ret",
+                                      "DRM_IOCTL_MODE_OBJ_GETPROPERTIES"},
+                    init_failure_case{fake_req::GETPROPERTY, 1, "!ret", "DRM_IOCTL_MODE_GETPROPERTY"},
+                    init_failure_case{fake_req::GETPROPERTY, 9, "!ret", "DRM_IOCTL_MODE_GETPROPERTY"},
+                    init_failure_case{fake_req::CREATEPROPBLOB, 1, "!ret",
+                                      "DRM_IOCTL_MODE_CREATEPROPBLOB"}),
     [](const testing::TestParamInfo<init_failure_case>& info) {
         return std::string(fake_req_name(info.param.request)) + "_" +
                std::to_string(info.param.occurrence);
@@ -290,7 +378,8 @@ TEST(DisplayInitFailures, NoPlanesStopBeforeAnyConnectorIsRead)
             display_init(h, PANELSHOW_DISPLAY, 0);
         },
         ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!ret && plane_res\\.count_planes >= 1"));
+        fatal_line("display_init.cpp", "display_init", "!ret && plane_res\\.count_planes >= 1",
+                   "the device reports no planes"));
     EXPECT_EQ(log.text().find("GETCONNECTOR"), std::string::npos) << log.text();
 }
 
@@ -306,7 +395,8 @@ TEST(DisplayInitFailures, NoConnectorMeansNoMatchingModeInEveryForm)
                 display_init(h, *cfg, 0);
             },
             ExitedWithCode(1),
-            fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\""));
+            fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
+                       "the device lists no connector"));
     }
 }
 
@@ -327,7 +417,8 @@ TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
             display_init(h, PANELDEFECT_DISPLAY);
         },
         ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\""));
+        fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
+                   "none of the 2 connectors offers a 4320 x 2160 mode"));
     std::string text = log.text();
     size_t reads = 0;
     for (size_t at = 0; (at = text.find("GETCONNECTOR ok", at)) != std::string::npos; ++at)
@@ -349,7 +440,8 @@ TEST(DisplayInitFailures, MissingPlanePropertyStopsAfterTheBlobIsCreated)
         },
         ExitedWithCode(1),
         fatal_line("display_init.cpp", "display_init",
-                   "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)"));
+                   "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)",
+                   "properties missing: plane IN_FENCE_FD"));
     EXPECT_NE(log.text().find("CREATEPROPBLOB ok"), std::string::npos) << log.text();
 }
 
@@ -364,7 +456,8 @@ TEST(DisplayInitFailures, ModeIndexBeyondTheListNamesIndexAndCount)
             display_init(h, PANELSHOW_DISPLAY, 3);
         },
         ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "mode_sel < chosen\\.mode_count"));
+        fatal_line("display_init.cpp", "display_init", "mode_sel < chosen\\.mode_count",
+                   "the connector has no mode 3: it reports 3"));
     EXPECT_EQ(out.text(), "mode index 3 is out of range: the connector reports 3 modes\n");
 }
 
@@ -380,7 +473,8 @@ TEST(DisplayInitFailures, EncoderWithoutAnyPossibleCrtcIsRefused)
             display_init(h, PANELSHOW_DISPLAY, 0);
         },
         ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "enc\\.possible_crtcs != 0"));
+        fatal_line("display_init.cpp", "display_init", "enc\\.possible_crtcs != 0",
+                   "encoder 51 has no CRTC and can drive none"));
 }
 
 } // namespace

@@ -3,9 +3,11 @@
 // request that a program starts to make is failed too, and one without a known
 // outcome fails the test.
 //
-// A fatal request must give exactly its diagnostic (function and condition) as
-// the last line the program writes, status 1, nothing but the run's own earlier
-// lines before it, and the backlight as it was. The matrix (program x request ->
+// Each request is failed with a few errno values. A fatal request must give exactly
+// its diagnostic (function and condition), then one line naming the request and
+// the errno's text, and for a display refused to this program (EACCES, EPERM) one
+// more naming who holds it, as the last lines the program writes; status 1, nothing
+// but the run's own earlier lines before them, and the backlight as it was. The matrix (program x request ->
 // outcome) is written to fault_matrix/<program>.txt in the build folder.
 #include "program_run.h"
 #include "support/printed.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <stb/stb_image_write.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -121,6 +124,7 @@ struct request_occurrence {
     std::string request;
     int occurrence; // 1-based count of this request in the run
     bool before_first_frame;
+    bool in_display_init; // before the framebuffer is made
 };
 
 std::vector<request_occurrence> requests_of(const std::string& log)
@@ -128,13 +132,47 @@ std::vector<request_occurrence> requests_of(const std::string& log)
     std::vector<request_occurrence> out;
     std::map<std::string, int> seen;
     bool framed = false;
+    bool init = true;
     std::istringstream lines(log);
     std::string name, result;
     while (lines >> name >> result) {
-        out.push_back({name, ++seen[name], !framed});
+        init &= name != "CREATE_DUMB";
+        out.push_back({name, ++seen[name], !framed, init});
         framed |= name == "ATOMIC" && result == "ok";
     }
     return out;
+}
+
+// The errno values each request is failed with: a refusal of the display, one of
+// a size the device cannot take, and a plain invalid request.
+std::vector<int> errors_for(const std::string& request)
+{
+    if (request == "ATOMIC")
+        return {EINVAL, EACCES, EPERM, E2BIG};
+    return {EINVAL, EACCES, E2BIG};
+}
+
+// The call a failed request's reason names.
+std::string call_name(const std::string& request)
+{
+    if (request == "OPEN")
+        return "open /dev/dri/card0";
+    if (request == "MMAP")
+        return "mmap";
+    if (request == "SET_CLIENT_CAP")
+        return "DRM_IOCTL_SET_CLIENT_CAP";
+    return "DRM_IOCTL_MODE_" + request;
+}
+
+// The lines after a fatal request's diagnostic. The fake device is a pipe nobody
+// else holds, so a refused display is "in use by another program".
+std::string reason_lines(const program_case& c, const std::string& request, int error)
+{
+    std::string text = c.program + ": " + call_name(request) + ": " + std::strerror(error) + "\n";
+    const bool device_request = request != "OPEN" && request != "MMAP";
+    if (device_request && (error == EACCES || error == EPERM))
+        text += c.program + ": /dev/dri/card0 is in use by another program\n";
+    return text;
 }
 
 enum class outcome_kind { fatal, carries_on, wait_reported };
@@ -146,8 +184,10 @@ struct fatal_expectation {
 };
 
 // What failing each request must do. A request missing here fails the test.
-bool expectation_for(const program_case& c, const std::string& request, fatal_expectation& e)
+bool expectation_for(const program_case& c, const request_occurrence& q, int error,
+                     fatal_expectation& e)
 {
+    const std::string& request = q.request;
     static const std::map<std::string, std::string> init_conditions{
         {"OPEN", "fd >= 0"},
         {"SET_CLIENT_CAP", "!ret"},
@@ -158,11 +198,13 @@ bool expectation_for(const program_case& c, const std::string& request, fatal_ex
         {"OBJ_GETPROPERTIES", "!ret"},
         {"GETPROPERTY", "!ret"},
         {"CREATEPROPBLOB", "!ret"},
+        {"GETPLANE", "!ret"}, // which CRTCs each plane can drive
     };
     static const std::map<std::string, std::string> fb_conditions{
         {"CREATE_DUMB", "!ret"}, {"MAP_DUMB", "!ret"}, {"MMAP", "mem != MAP_FAILED"},
         {"ADDFB2", "!ret"}};
-    if (const auto it = init_conditions.find(request); it != init_conditions.end()) {
+    if (const auto it = init_conditions.find(request);
+        it != init_conditions.end() && q.in_display_init) {
         e = {outcome_kind::fatal, "display_init", it->second};
         return true;
     }
@@ -184,7 +226,8 @@ bool expectation_for(const program_case& c, const std::string& request, fatal_ex
     // panelshow -v waiting for its flip: reported, and the image stays up.
     if (request == "POLL" || request == "READ") {
         e = {outcome_kind::wait_reported, "",
-             request == "POLL" ? "poll: Invalid argument\n" : "read drm event: Invalid argument\n"};
+             std::string(request == "POLL" ? "poll: " : "read drm event: ") +
+                 std::strerror(error) + "\n"};
         return true;
     }
     return false;
@@ -204,12 +247,19 @@ std::string escape_regex(const std::string& s)
 }
 
 // Checks one fatal run; returns the matrix cell ("display_init: !ret @ file:line").
-std::string check_fatal(const program_case& c, const request_occurrence& q,
+std::string check_fatal(const program_case& c, const request_occurrence& q, int error,
                         const fatal_expectation& e, const run_result& r,
                         const run_result& reference)
 {
-    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence);
-    const std::string diagnostic = last_line(r.output);
+    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence) +
+                              " " + strerrorname_np(error);
+    const std::string reason = reason_lines(c, q.request, error);
+    EXPECT_TRUE(r.output.ends_with(reason))
+        << where << ": the output does not end with the reason\n" << reason << "whole output:\n"
+        << r.output;
+    const std::string shown =
+        r.output.ends_with(reason) ? r.output.substr(0, r.output.size() - reason.size()) : r.output;
+    const std::string diagnostic = last_line(shown);
     const std::regex pattern(c.program + ": (src/[a-z_/]+\\.cpp:[0-9]+): " + e.function +
                              ": Assertion `" + escape_regex(e.condition) + "' failed\\.\n");
     std::smatch m;
@@ -221,7 +271,7 @@ std::string check_fatal(const program_case& c, const request_occurrence& q,
 
     // Before the diagnostic: the successful run's own lines up to that point, plus
     // the retry report for an interactive commit.
-    std::string before = r.output.substr(0, r.output.size() - diagnostic.size());
+    std::string before = shown.substr(0, shown.size() - diagnostic.size());
     if (q.request == "ATOMIC" && c.retries_commit) {
         EXPECT_TRUE(before.size() >= std::strlen(TRIED_LINE) &&
                     before.ends_with(TRIED_LINE))
@@ -237,11 +287,12 @@ std::string check_fatal(const program_case& c, const request_occurrence& q,
     return m.size() > 1 ? e.function + ": " + e.condition + " @ " + m[1].str() : "?";
 }
 
-std::string check_wait_reported(const program_case& c, const request_occurrence& q,
+std::string check_wait_reported(const program_case& c, const request_occurrence& q, int error,
                                 const fatal_expectation& e, const run_result& r,
                                 const run_result& reference)
 {
-    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence);
+    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence) +
+                              " " + strerrorname_np(error);
     EXPECT_EQ(r.status, -1) << where << ": the image must be held";
     const std::string first_line = reference.output.substr(0, reference.output.find('\n') + 1);
     EXPECT_EQ(r.output, first_line + e.condition) << where;
@@ -249,10 +300,11 @@ std::string check_wait_reported(const program_case& c, const request_occurrence&
     return "reported on stderr, holds the image";
 }
 
-std::string check_carries_on(const program_case& c, const request_occurrence& q,
+std::string check_carries_on(const program_case& c, const request_occurrence& q, int error,
                              const run_result& r, const run_result& reference)
 {
-    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence);
+    const std::string where = c.program + " " + q.request + " #" + std::to_string(q.occurrence) +
+                              " " + strerrorname_np(error);
     EXPECT_EQ(r.status, reference.status) << where;
     EXPECT_EQ(r.output, reference.output) << where;
     EXPECT_EQ(r.backlight, reference.backlight) << where;
@@ -283,25 +335,29 @@ std::vector<std::string> fail_each_request(const program_case& c, const temp_dir
     std::vector<std::string> rows;
     std::map<std::string, std::vector<std::string>> sites; // request -> source locations
     for (const request_occurrence& q : requests) {
-        fatal_expectation e;
-        if (!expectation_for(c, q.request, e)) {
-            ADD_FAILURE() << c.program << " makes the request " << q.request
-                          << ", which has no expected outcome on failure";
-            continue;
+        for (const int error : errors_for(q.request)) {
+            fatal_expectation e;
+            if (!expectation_for(c, q, error, e)) {
+                ADD_FAILURE() << c.program << " makes the request " << q.request
+                              << ", which has no expected outcome on failure";
+                break;
+            }
+            const int count = q.request == "ATOMIC" && c.retries_commit ? 11 : 1;
+            const std::string failure = "fail=" + q.request + ":" + std::to_string(q.occurrence) +
+                                        ":" + std::to_string(count) + ":" + std::to_string(error);
+            const run_result r = run(c, failure, dir);
+            const std::string cell =
+                e.kind == outcome_kind::fatal ? check_fatal(c, q, error, e, r, reference)
+                : e.kind == outcome_kind::carries_on
+                    ? check_carries_on(c, q, error, r, reference)
+                    : check_wait_reported(c, q, error, e, r, reference);
+            char row[240];
+            std::snprintf(row, sizeof row, "%-12s %-18s #%-3d %-7s %s", c.program.c_str(),
+                          q.request.c_str(), q.occurrence, strerrorname_np(error), cell.c_str());
+            rows.push_back(row);
+            if (error == EINVAL)
+                sites[q.request].push_back(cell);
         }
-        const int count = q.request == "ATOMIC" && c.retries_commit ? 11 : 1;
-        const std::string failure = "fail=" + q.request + ":" + std::to_string(q.occurrence) +
-                                    ":" + std::to_string(count);
-        const run_result r = run(c, failure, dir);
-        const std::string cell =
-            e.kind == outcome_kind::fatal        ? check_fatal(c, q, e, r, reference)
-            : e.kind == outcome_kind::carries_on ? check_carries_on(c, q, r, reference)
-                                                 : check_wait_reported(c, q, e, r, reference);
-        char row[200];
-        std::snprintf(row, sizeof row, "%-12s %-18s #%-3d %s", c.program.c_str(),
-                      q.request.c_str(), q.occurrence, cell.c_str());
-        rows.push_back(row);
-        sites[q.request].push_back(cell);
     }
     // Requests made at two different steps must be told apart by their location.
     for (const char* twice : {"SET_CLIENT_CAP", "GETCONNECTOR"}) {

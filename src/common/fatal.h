@@ -1,15 +1,25 @@
 // One fatal check for every display, framebuffer, image and commit step.
 //
 // On failure: flush stdout (so the program's own lines come first), write one
-// line to stderr in the form the C library's assert uses, and end the process
-// with status 1 at once. Nothing is closed, unmapped or released: the kernel
-// does that when the process ends, and the backlight keeps its level.
+// line to stderr in the form the C library's assert uses, then the reason, if the
+// check gives one, each of its lines after the program's name, and end the
+// process with status 1 at once. Nothing is closed, unmapped or released: the
+// kernel does that when the process ends, and the backlight keeps its level.
 #pragma once
 
 [[noreturn]] void fatal_check_failed(const char* file, int line, const char* function,
-                                     const char* condition);
+                                     const char* condition, const char* reason = nullptr);
 
 // `function` is the name the diagnostic reports (display_init, display_create_fb,
 // display_flip or main), which is not always the C++ function the check sits in.
 #define FATAL_CHECK(cond, function) \
     ((cond) ? (void)0 : fatal_check_failed(__FILE__, __LINE__, (function), #cond))
+
+// The same with a reason: lines ending in '\n', evaluated only when the check fails,
+// so a reason that reads errno reads it right after the failed call.
+#define FATAL_CHECK_WHY(cond, function, reason) \
+    ((cond) ? (void)0 : fatal_check_failed(__FILE__, __LINE__, (function), #cond, (reason)))
+
+// A failed system call in words: "CALL: <strerror(error)>\n", in a buffer of its own
+// that lasts until the process ends.
+const char* call_failed(const char* call, int error);

@@ -2,6 +2,7 @@
 #include "display/display.h"
 #include "display/drm_requests.h"
 #include "display/properties.h"
+#include "display/refusal.h"
 #include "common/fatal.h"
 
 #include <array>
@@ -80,19 +81,19 @@ display_fb display_map_fb(display_handle& h)
 
     drm_mode_create_dumb create{.height = MODE_HEIGHT, .width = MODE_WIDTH, .bpp = 32};
     int ret = ioctl(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, &create);
-    FATAL_CHECK(!ret, fn);
+    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, fn);
     fb.handle = create.handle;
     fb.pitch = create.pitch;
     fb.size = create.size;
 
     drm_mode_map_dumb map{.handle = fb.handle};
     ret = ioctl(h.fd, DRM_IOCTL_MODE_MAP_DUMB, &map);
-    FATAL_CHECK(!ret, fn);
+    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_MAP_DUMB, fn);
     fb.map_offset = map.offset;
 
     void* mem = mmap(nullptr, fb.size, PROT_READ | PROT_WRITE, MAP_SHARED, h.fd,
                      static_cast<off_t>(fb.map_offset));
-    FATAL_CHECK(mem != MAP_FAILED, fn);
+    FATAL_CHECK_WHY(mem != MAP_FAILED, fn, call_failed("mmap", errno));
     fb.map = mem;
     fb.width = MODE_WIDTH;
     fb.height = MODE_HEIGHT;
@@ -114,7 +115,7 @@ void display_register_fb(display_handle& h, display_fb& fb, uint32_t pixel_forma
         .pitches = {fb.pitch},
     };
     int ret = ioctl(h.fd, DRM_IOCTL_MODE_ADDFB2, &cmd);
-    FATAL_CHECK(!ret, h.config->fb_function);
+    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_ADDFB2, h.config->fb_function);
     fb.fb_id = cmd.fb_id;
 }
 
@@ -161,12 +162,14 @@ void display_flip(display_handle& h, uint32_t fb_id)
 
     const int attempts = h.config->commit_attempts;
     int ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+    int error = ret ? errno : 0; // the last attempt's reason, before the pause and the report
     if (attempts > 1) {
         // The pause follows every attempt, a successful one too: the key loop's
         // redraw rate has always included it.
         usleep(1000);
         for (int attempt = 1; ret != 0 && attempt < attempts; ++attempt) {
             ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+            error = ret ? errno : 0;
             usleep(1000);
         }
         // "Tried" counts the retries after the first attempt, as operators' logs always have.
@@ -174,7 +177,7 @@ void display_flip(display_handle& h, uint32_t fb_id)
             std::printf("Tried %d times to update display... ret = 0x%x\n", attempts - 1,
                         static_cast<unsigned>(ret));
     }
-    FATAL_CHECK(!ret, "display_flip");
+    FATAL_CHECK_WHY(!ret, "display_flip", request_failed(h.fd, "DRM_IOCTL_MODE_ATOMIC", error));
     h.flip_pending = true;
 }
 

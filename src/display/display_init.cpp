@@ -3,9 +3,13 @@
 #include "display/display.h"
 #include "display/drm_requests.h"
 #include "display/properties.h"
+#include "display/refusal.h"
 #include "common/fatal.h"
 
+#include <cerrno>
+#include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +24,54 @@ namespace {
 
 constexpr const char* FN = "display_init";
 
+// A reason in words, in a buffer that lasts until the process ends (the check that
+// uses it ends the process).
+[[gnu::format(printf, 1, 2)]] const char* words(const char* format, ...)
+{
+    static char text[512];
+    va_list ap;
+    va_start(ap, format);
+    const int n = std::vsnprintf(text, sizeof text - 1, format, ap);
+    va_end(ap);
+    const size_t end = n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof text - 2);
+    text[end] = '\n';
+    text[end + 1] = '\0';
+    return text;
+}
+
+const char* open_failed(int error)
+{
+    char call[64];
+    std::snprintf(call, sizeof call, "open %s", DRM_DEVICE_PATH);
+    return call_failed(call, error);
+}
+
+// "!ret && plane_res.count_planes >= 1": the request failed, or there is no plane.
+const char* planes_missing(int fd, int ret)
+{
+    return ret ? request_failed(fd, "DRM_IOCTL_MODE_GETPLANERESOURCES", errno)
+               : words("the device reports no planes");
+}
+
+// Which of the fourteen properties the objects lack, by object and name.
+const char* missing_properties(uint32_t prop_found)
+{
+    char list[400] = "";
+    size_t n = 0;
+    for (const prop_slot& p : PROP_TABLE) {
+        if (prop_found & (1u << p.index))
+            continue;
+        const char* object = p.object_type == DRM_MODE_OBJECT_CONNECTOR ? "connector"
+                             : p.object_type == DRM_MODE_OBJECT_CRTC    ? "CRTC"
+                                                                        : "plane";
+        const int w = std::snprintf(list + n, sizeof list - n, "%s%s %.*s", n ? ", " : "", object,
+                                    static_cast<int>(p.name.size()), p.name.data());
+        if (w < 0 || static_cast<size_t>(w) >= sizeof list - n)
+            break;
+        n += static_cast<size_t>(w);
+    }
+    return words("properties missing: %s", list);
+}
 
 // Every list is fetched in two steps: ask for its length, then for exactly that
 // many entries. The kernel copies nothing into a list whose room is too small
@@ -35,7 +87,7 @@ card_lists read_resources(int fd)
 {
     drm_mode_card_res res{};
     int ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETRESOURCES, FN);
     card_lists l;
     // A connector that appears between the two calls makes the counts grow: ask again.
     while (l.crtcs.size() < res.count_crtcs || l.connectors.size() < res.count_connectors) {
@@ -48,7 +100,7 @@ card_lists read_resources(int fd)
             .count_connectors = static_cast<uint32_t>(l.connectors.size()),
         };
         ret = ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res);
-        FATAL_CHECK(!ret, FN);
+        CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETRESOURCES, FN);
     }
     l.crtcs.resize(res.count_crtcs);
     l.connectors.resize(res.count_connectors);
@@ -59,14 +111,14 @@ std::vector<uint32_t> read_planes(int fd)
 {
     drm_mode_get_plane_res plane_res{};
     int ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
-    FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+    FATAL_CHECK_WHY(!ret && plane_res.count_planes >= 1, FN, planes_missing(fd, ret));
     std::vector<uint32_t> planes;
     while (planes.size() < plane_res.count_planes) {
         planes.resize(plane_res.count_planes);
         plane_res = {.plane_id_ptr = user_ptr(planes.data()),
                      .count_planes = static_cast<uint32_t>(planes.size())};
         ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANERESOURCES, &plane_res);
-        FATAL_CHECK(!ret && plane_res.count_planes >= 1, FN);
+        FATAL_CHECK_WHY(!ret && plane_res.count_planes >= 1, FN, planes_missing(fd, ret));
     }
     planes.resize(plane_res.count_planes);
     return planes;
@@ -85,7 +137,7 @@ void read_connector(int fd, uint32_t connector_id, connector_modes& c)
 {
     c.conn = drm_mode_get_connector{.connector_id = connector_id};
     int ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETCONNECTOR, FN);
 
     c.encoders.clear();
     c.modes.clear();
@@ -100,7 +152,7 @@ void read_connector(int fd, uint32_t connector_id, connector_modes& c)
             .connector_id = connector_id,
         };
         ret = ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c.conn);
-        FATAL_CHECK(!ret, FN);
+        CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETCONNECTOR, FN);
     }
     c.encoders.resize(c.conn.count_encoders);
     c.modes.resize(c.conn.count_modes);
@@ -130,7 +182,9 @@ bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel
     if (mode_sel >= chosen.mode_count) {
         std::printf("mode index %d is out of range: the connector reports %u modes\n", mode_sel,
                     chosen.conn.count_modes);
-        FATAL_CHECK(mode_sel < chosen.mode_count, FN);
+        FATAL_CHECK_WHY(mode_sel < chosen.mode_count, FN,
+                        words("the connector has no mode %d: it reports %u", mode_sel,
+                              chosen.mode_count));
     }
     mode = chosen.modes[mode_sel];
     MODE_WIDTH = mode.hdisplay;
@@ -161,6 +215,28 @@ bool choose_mode_by_size(int fd, const display_config& config,
     return false;
 }
 
+// The first plane that can drive the CRTC: its possible_crtcs holds the bit of the
+// CRTC's position in the resources' list. Where planes belong to one CRTC each,
+// the first plane listed may belong to another one, and every commit would fail.
+uint32_t choose_plane(int fd, const std::vector<uint32_t>& planes,
+                      const std::vector<uint32_t>& crtcs, uint32_t crtc_id)
+{
+    size_t crtc_index = 0;
+    while (crtc_index < crtcs.size() && crtcs[crtc_index] != crtc_id)
+        ++crtc_index;
+    uint32_t plane_id = 0;
+    for (size_t i = 0; i < planes.size() && plane_id == 0 && crtc_index < 32; ++i) {
+        drm_mode_get_plane plane{.plane_id = planes[i]};
+        const int ret = ioctl(fd, DRM_IOCTL_MODE_GETPLANE, &plane);
+        CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETPLANE, FN);
+        if (plane.possible_crtcs & (1u << crtc_index))
+            plane_id = planes[i];
+    }
+    FATAL_CHECK_WHY(plane_id != 0, FN,
+                    words("none of the %zu planes can drive CRTC %u", planes.size(), crtc_id));
+    return plane_id;
+}
+
 uint64_t start_value(prop_start start, uint32_t crtc_id)
 {
     switch (start) {
@@ -187,7 +263,7 @@ void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t obj
 {
     drm_mode_obj_get_properties props{.obj_id = object_id, .obj_type = object_type};
     int ret = ioctl(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, &props);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, FN);
     std::vector<uint32_t> ids;
     std::vector<uint64_t> values;
     while (ids.size() < props.count_props) {
@@ -201,14 +277,14 @@ void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t obj
             .obj_type = object_type,
         };
         ret = ioctl(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, &props);
-        FATAL_CHECK(!ret, FN);
+        CHECK_REQUEST(fd, DRM_IOCTL_MODE_OBJ_GETPROPERTIES, FN);
     }
 
     const uint32_t count = props.count_props;
     for (uint32_t i = 0; i < count; ++i) {
         drm_mode_get_property prop{.prop_id = ids[i]};
         ret = ioctl(fd, DRM_IOCTL_MODE_GETPROPERTY, &prop);
-        FATAL_CHECK(!ret, FN);
+        CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETPROPERTY, FN);
         const std::string_view name(prop.name, strnlen(prop.name, DRM_PROP_NAME_LEN));
         for (const prop_slot& p : PROP_TABLE) {
             if (p.object_type == object_type && p.name == name) {
@@ -219,6 +295,14 @@ void find_properties(int fd, display_handle& h, uint32_t object_id, uint32_t obj
     }
 }
 
+const char* no_mode_reason(const display_config& config, const card_lists& res)
+{
+    if (res.connectors.empty())
+        return words("the device lists no connector");
+    return words("none of the %zu connectors offers a %u x %u mode", res.connectors.size(),
+                 config.search_width, config.search_height);
+}
+
 } // namespace
 
 void display_init(display_handle& h, const display_config& config, uint8_t mode_sel)
@@ -226,14 +310,14 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
     h.config = &config;
 
     int fd = open(DRM_DEVICE_PATH, O_RDWR | O_CLOEXEC);
-    FATAL_CHECK(fd >= 0, FN);
+    FATAL_CHECK_WHY(fd >= 0, FN, open_failed(errno));
 
     drm_set_client_cap cap{.capability = DRM_CLIENT_CAP_ATOMIC, .value = 1};
     int ret = ioctl(fd, DRM_IOCTL_SET_CLIENT_CAP, &cap);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_SET_CLIENT_CAP, FN);
     cap = {.capability = DRM_CLIENT_CAP_UNIVERSAL_PLANES, .value = 1};
     ret = ioctl(fd, DRM_IOCTL_SET_CLIENT_CAP, &cap);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_SET_CLIENT_CAP, FN);
 
     const card_lists res = read_resources(fd);
     const std::vector<uint32_t> planes = read_planes(fd);
@@ -245,7 +329,7 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
             ? choose_mode_by_index(fd, config, mode_sel, res.connectors, chosen, mode)
             : choose_mode_by_size(fd, config, res.connectors, chosen, mode);
     if (!found)
-        FATAL_CHECK(!"could not find matching mode", FN);
+        FATAL_CHECK_WHY(!"could not find matching mode", FN, no_mode_reason(config, res));
 
     const uint32_t encoder_id =
         chosen.conn.encoder_id != 0 ? chosen.conn.encoder_id
@@ -253,21 +337,24 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
                                     : chosen.encoders[0];
     drm_mode_get_encoder enc{.encoder_id = encoder_id};
     ret = ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &enc);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_MODE_GETENCODER, FN);
 
     uint32_t crtc_id = enc.crtc_id;
     if (crtc_id == 0) {
-        FATAL_CHECK(enc.possible_crtcs != 0, FN);
+        FATAL_CHECK_WHY(enc.possible_crtcs != 0, FN,
+                        words("encoder %u has no CRTC and can drive none", encoder_id));
         const uint32_t crtc_index = static_cast<uint32_t>(__builtin_ctz(enc.possible_crtcs));
         const size_t crtc_count = res.crtcs.size();
-        FATAL_CHECK(crtc_index < crtc_count, FN);
+        FATAL_CHECK_WHY(crtc_index < crtc_count, FN,
+                        words("encoder %u can drive CRTC %u only, but the device lists %zu CRTCs",
+                              encoder_id, crtc_index, crtc_count));
         crtc_id = res.crtcs[crtc_index];
     }
 
     h.connector_id = chosen.conn.connector_id;
     h.encoder_id = encoder_id;
     h.crtc_id = crtc_id;
-    h.plane_id = planes[0];
+    h.plane_id = choose_plane(fd, planes, res.crtcs, crtc_id);
 
     uint32_t prop_found = 0;
     find_properties(fd, h, h.connector_id, DRM_MODE_OBJECT_CONNECTOR, prop_found);
@@ -276,10 +363,10 @@ void display_init(display_handle& h, const display_config& config, uint8_t mode_
 
     drm_mode_create_blob blob{.data = user_ptr(&mode), .length = sizeof mode};
     ret = ioctl(fd, DRM_IOCTL_MODE_CREATEPROPBLOB, &blob);
-    FATAL_CHECK(!ret, FN);
+    CHECK_REQUEST(fd, DRM_IOCTL_MODE_CREATEPROPBLOB, FN);
     h.prop_value[PROP_MODE_ID] = blob.blob_id;
 
-    FATAL_CHECK(prop_found == ((1 << PROP_MAX) - 1), FN);
+    FATAL_CHECK_WHY(prop_found == ((1 << PROP_MAX) - 1), FN, missing_properties(prop_found));
 
     for (const prop_slot& p : PROP_TABLE)
         if (p.start != prop_start::mode_blob)

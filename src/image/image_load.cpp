@@ -44,16 +44,26 @@ ssize_t read_frame(int fd, const display_fb& fb)
     return total;
 }
 
+// "CALL PATH: reason", the line after a failed check on the frame file.
+const char* file_call_failed(const char* call, const char* path, int error)
+{
+    static char text[PATH_MAX + 16];
+    std::snprintf(text, sizeof text, "%s %s", call, path);
+    return call_failed(text, error);
+}
+
 uint32_t load_raw(const display_fb& fb, const char* path)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    FATAL_CHECK(fd >= 0, FN);
+    FATAL_CHECK_WHY(fd >= 0, FN, file_call_failed("open", path, errno));
     const ssize_t nread = read_frame(fd, fb);
+    const int read_error = nread < 0 ? errno : 0;
     if (nread != MODE_WIDTH * MODE_HEIGHT * 4)
         std::printf("image %s doesn't match expected size (read %d bytes instead of %d)\n", path,
                     static_cast<int>(nread), MODE_WIDTH * MODE_HEIGHT * 4);
     close(fd);
-    FATAL_CHECK(nread == MODE_WIDTH*MODE_HEIGHT*4, FN);
+    FATAL_CHECK_WHY(nread == MODE_WIDTH*MODE_HEIGHT*4, FN,
+                    nread < 0 ? file_call_failed("read", path, read_error) : nullptr);
     return FORMAT_XR24;
 }
 

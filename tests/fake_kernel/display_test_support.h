@@ -38,12 +38,14 @@ inline std::string names_of(const std::vector<fake_req>& reqs)
     return s;
 }
 
-// Regular expression for the one-line fatal diagnostic.
+// Regular expression for the fatal diagnostic and the reason on the line after it
+// (REASON_NEXT between the lines of a reason of two).
+inline constexpr const char* REASON_NEXT = "\ntest_display: ";
 inline std::string fatal_line(const std::string& file, const std::string& function,
-                              const std::string& condition_regex)
+                              const std::string& condition_regex, const std::string& reason_regex)
 {
     return "^test_display: src/display/" + file + ":[0-9]+: " + function + ": Assertion `" +
-           condition_regex + "' failed\\.\n$";
+           condition_regex + "' failed\\.\ntest_display: " + reason_regex + "\n$";
 }
 
 // A log file that survives a death test's child, for "what happened before the end".

@@ -283,6 +283,19 @@ void record_atomic(const drm_mode_atomic& a, fake_call& call)
     call.values.assign(ptr<uint64_t>(a.prop_values_ptr), ptr<uint64_t>(a.prop_values_ptr) + total);
 }
 
+// As the kernel checks a commit: the plane's possible_crtcs holds the CRTC's position.
+bool plane_drives(const state& s, uint32_t plane_id, uint32_t crtc_id)
+{
+    for (const fake_plane& p : s.device.planes) {
+        if (p.id != plane_id)
+            continue;
+        for (size_t i = 0; i < s.device.crtcs.size() && i < 32; ++i)
+            if (s.device.crtcs[i] == crtc_id)
+                return (p.possible_crtcs >> i) & 1u;
+    }
+    return false;
+}
+
 int do_atomic(state& s, drm_mode_atomic& a, fake_call& call)
 {
     if (s.device.busy_until_event_read && unread_event_bytes(s) > 0)
@@ -300,6 +313,9 @@ int do_atomic(state& s, drm_mode_atomic& a, fake_call& call)
                 return EINVAL;
             const std::string name = prop_name_of(s, call.props[at]);
             const uint64_t v = call.values[at];
+            if (type == DRM_MODE_OBJECT_PLANE && name == "CRTC_ID" && v != 0 &&
+                !plane_drives(s, call.objs[o], static_cast<uint32_t>(v)))
+                return EINVAL;
             if (name == "MODE_ID" && v != 0 && !s.blobs.count(static_cast<uint32_t>(v)))
                 return EINVAL;
             if (name == "FB_ID" && v != 0) {
@@ -460,7 +476,7 @@ int handle_ioctl(state& s, unsigned long request, void* arg, fake_req& which)
             if (p->count_format_types >= plane.formats.size())
                 copy_list(p->format_type_ptr, p->count_format_types, plane.formats);
             p->count_format_types = static_cast<uint32_t>(plane.formats.size());
-            p->possible_crtcs = 1;
+            p->possible_crtcs = plane.possible_crtcs;
             return 0;
         }
         return ENOENT;

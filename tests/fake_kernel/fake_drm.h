@@ -58,6 +58,7 @@ struct fake_encoder {
 struct fake_plane {
     uint32_t id;
     std::vector<uint32_t> formats;
+    uint32_t possible_crtcs = ~0u; // bit i: the plane can drive the i-th CRTC listed
 };
 
 // A request that the fake answers only after a pause, for interrupting a program

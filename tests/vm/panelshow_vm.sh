@@ -42,7 +42,8 @@ boot() {
 }
 
 # expect_output RUN CASE STATUS STDOUT STDERR_PATTERN: exact status and stdout ("-":
-# not checked); stderr one line matching an extended regular expression ("" = empty).
+# not checked); stderr as many lines as the pattern has, each matching its line of it
+# as an extended regular expression ("" = empty).
 expect_output() {
     run=$1
     name=$2
@@ -58,10 +59,18 @@ $(cat "$run/$name.stdout.diff")"
     if [ -z "$5" ]; then
         [ ! -s "$run/$name.stderr" ] || fail "$name: unexpected standard error: $(cat "$run/$name.stderr")"
     else
+        printf '%s\n' "$5" >"$run/$name.stderr.pattern"
         lines=$(wc -l <"$run/$name.stderr")
-        [ "$lines" -eq 1 ] && grep -Eq "^$5\$" "$run/$name.stderr" ||
-            fail "$name: standard error is not one line matching /$5/:
+        [ "$lines" -eq "$(wc -l <"$run/$name.stderr.pattern")" ] ||
+            fail "$name: standard error is not $(wc -l <"$run/$name.stderr.pattern") lines:
 $(cat "$run/$name.stderr")"
+        i=0
+        while read -r pattern; do
+            i=$((i + 1))
+            sed -n "${i}p" "$run/$name.stderr" | grep -Eq "^$pattern\$" ||
+                fail "$name: standard error line $i does not match /$pattern/:
+$(cat "$run/$name.stderr")"
+        done <"$run/$name.stderr.pattern"
     fi
 }
 
@@ -133,7 +142,8 @@ error loading image /data/missing.png with stb_image, can't fopen
 " "$(fatal "data != 0")" ;;
     MissingRawFrameStopsOnOpenWithoutMessage)
         expect_output "$run" missing_raw 1 "$MODE_LINE
-" "$(fatal "fd >= 0")" ;;
+" "$(fatal "fd >= 0")
+panelshow: open /data/missing\.rgb: No such file or directory" ;;
     *)
         fail "unknown case $name" ;;
     esac
