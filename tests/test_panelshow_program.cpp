@@ -428,7 +428,8 @@ TEST(PanelshowVerbose, LinesReachTheFileWhileTheFlipEventIsAwaited)
     // The event never comes: killed while it waits, the mode line must be out.
     temp_dir dir;
     write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
-    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir, "noevents");
+    const panelshow_run r =
+        run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir, "noevents");
     EXPECT_EQ(r.status, -1) << "still waiting when killed";
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
 }

@@ -524,8 +524,24 @@ class Sequence(Rig):
 
 
 class PanelInfo(Rig):
+    ZERO = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
+
     def numbers(self, from_27):
         return ["0"] * 27 + [str(v) for v in from_27]
+
+    def run_to_files(self):
+        """Status, stdout and stderr of panelinfo run into files: a panelquery left
+        running would hold a pipe open."""
+        with open(self.dir + "/out", "w+b") as out, open(self.dir + "/err", "w+b") as err:
+            status = subprocess.Popen([self.program("panelinfo")], stdout=out,
+                                      stderr=err).wait(WAIT)
+            out.seek(0)
+            err.seek(0)
+            return status, out.read(), err.read()
+
+    def query_pids(self):
+        with open(self.dir + "/query") as f:
+            return re.findall(r"pid=(\d+)", f.read())
 
     def test_both_layouts_from_panelquery(self):
         self.install(PANELQUERY)
@@ -540,7 +556,7 @@ class PanelInfo(Rig):
             self.assertRegex(f.read(), "argv=" + re.escape(PANELQUERY) + " ")
 
     def test_no_data_prints_seven_zero_bytes_per_panel(self):
-        zero = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
+        zero = self.ZERO
         said = f"panelinfo: no panel data: {PANELQUERY} ".encode()
         result = subprocess.run([self.program("panelinfo")], capture_output=True)
         self.assertEqual((result.returncode, result.stdout), (1, zero), "panelquery missing")
@@ -559,43 +575,17 @@ class PanelInfo(Rig):
         self.install(PANELQUERY)
         os.environ["KDT_FAKE_PANELQUERY_LINE"] = "1 2"
         os.environ["KDT_FAKE_PANELQUERY_HANG"] = "1"
-        # A file, not a pipe: a panelquery left running would hold a pipe open.
-        with open(self.dir + "/out", "w+b") as out:
-            proc = subprocess.Popen([self.program("panelinfo")], stdout=out)
-            self.assertEqual(proc.wait(WAIT), 0)
-            out.seek(0)
-            self.assertTrue(out.read().startswith(b"Left Panel:  "))
-        with open(self.dir + "/query") as f:
-            pid = re.search(r"pid=(\d+)", f.read()).group(1)
-        self.assertFalse(os.path.exists("/proc/" + pid), "panelquery left running")
-
-
-    def run_to_files(self):
-        """Status, stdout and stderr of panelinfo run into files: a panelquery left
-        running would hold a pipe open."""
-        with open(self.dir + "/out", "w+b") as out, open(self.dir + "/err", "w+b") as err:
-            proc = subprocess.Popen([self.program("panelinfo")], stdout=out, stderr=err)
-            try:
-                status = proc.wait(WAIT)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-                raise AssertionError(f"panelinfo still running after {WAIT} s")
-            out.seek(0)
-            err.seek(0)
-            return status, out.read(), err.read()
-
-    def query_pids(self):
-        with open(self.dir + "/query") as f:
-            return re.findall(r"pid=(\d+)", f.read())
+        status, out, _ = self.run_to_files()
+        self.assertEqual(status, 0)
+        self.assertTrue(out.startswith(b"Left Panel:  "))
+        self.assertFalse(os.path.exists("/proc/" + self.query_pids()[0]), "panelquery running")
 
     def test_silent_panelquery_is_ended_after_5_s(self):
         self.install(PANELQUERY)
         os.environ["KDT_FAKE_PANELQUERY_HANG"] = "1"
-        zero = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
-        self.assertEqual(self.run_to_files(), (1, zero, f"panelinfo: no panel data: {PANELQUERY} "
-                                                        "printed no line within 5 s\n".encode()))
-        self.assertFalse(os.path.exists("/proc/" + self.query_pids()[0]), "panelquery left running")
+        said = f"panelinfo: no panel data: {PANELQUERY} printed no line within 5 s\n"
+        self.assertEqual(self.run_to_files(), (1, self.ZERO, said.encode()))
+        self.assertFalse(os.path.exists("/proc/" + self.query_pids()[0]), "panelquery running")
 
     def test_panelquery_ending_ends_its_line_though_its_child_holds_the_pipe(self):
         self.install(PANELQUERY)
