@@ -6,17 +6,43 @@
 #include "launch/install_paths.h"
 #include "launch/outside.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// A panelquery that has given its line but goes on running is ended after this.
+// panelquery's first line must be there this long after its start; a panelquery
+// that has given its line but goes on running is ended after as long again.
+constexpr int QUERY_LINE_WAIT_MS = 5000;
 constexpr int QUERY_END_WAIT_MS = 5000;
+// How often the wait for the line looks whether panelquery has ended.
+constexpr int QUERY_EXIT_POLL_MS = 10;
+
+// How panelquery's first line came, or did not.
+struct query_reading {
+    panel_line line;
+    bool ended;     // panelquery has ended and is reaped; status is its wait status
+    int status;
+    bool timed_out; // no line within QUERY_LINE_WAIT_MS; line is then none
+};
+
+int64_t now_ms()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
 
 void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
 {
@@ -26,18 +52,43 @@ void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
     panel_info_print(info, label);
 }
 
-// The first line of the program's output; none when it gives none.
-panel_line first_line(const outside_start& query)
+// Takes what the pipe holds now, without waiting. True when the line is complete
+// or the pipe has ended (no writer left, or it cannot be read).
+bool take_available(int fd, panel_line& line)
 {
-    FILE* in = fdopen(query.out_fd, "r");
-    if (in == nullptr) {
-        close(query.out_fd);
-        return std::nullopt;
+    std::array<char, 4096> buf;
+    for (;;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n > 0 && panel_line_add(line, {buf.data(), static_cast<std::size_t>(n)}))
+            return true;
+        if (n == 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return errno != EAGAIN;
     }
-    panel_line line = read_panel_line(in);
-    // Closed now, so that a panelquery that writes on does not block on a full pipe.
-    std::fclose(in);
-    return line;
+}
+
+// The first line of panelquery's output, waited for until started_ms +
+// QUERY_LINE_WAIT_MS at most. When panelquery ends, what it wrote is its line,
+// even while a child of its own still holds the pipe.
+query_reading read_first_line(const outside_start& query, int64_t started_ms)
+{
+    query_reading r{};
+    fcntl(query.out_fd, F_SETFL, fcntl(query.out_fd, F_GETFL) | O_NONBLOCK);
+    for (;;) {
+        // Looked at before the pipe: what it wrote before it ended is in there.
+        r.ended = child_has_ended(query.pid, r.status);
+        if (take_available(query.out_fd, r.line) || r.ended)
+            return r;
+        const int64_t left = started_ms + QUERY_LINE_WAIT_MS - now_ms();
+        if (left <= 0) {
+            r.line.reset();
+            r.timed_out = true;
+            return r;
+        }
+        pollfd pfd{.fd = query.out_fd, .events = POLLIN, .revents = 0};
+        poll(&pfd, 1, static_cast<int>(std::min<int64_t>(left, QUERY_EXIT_POLL_MS)));
+    }
 }
 
 int no_panel_data(const std::string& reason)
@@ -51,13 +102,18 @@ int no_panel_data(const std::string& reason)
 int main()
 {
     open_standard_descriptors();
-    panel_line line{};
+    const int64_t started_ms = now_ms();
     const char* const argv[] = {PANELQUERY_PATH, nullptr};
     const outside_start query = start_outside({.path = PANELQUERY_PATH, .argv = argv,
                                                .launcher = nullptr, .failure_line = nullptr,
                                                .capture_stdout = true});
-    if (query.pid > 0)
-        line = first_line(query);
+    query_reading reading{};
+    if (query.pid > 0) {
+        reading = read_first_line(query, started_ms);
+        // Closed now, so that a panelquery that writes on does not block on a full pipe.
+        close(query.out_fd);
+    }
+    const panel_line& line = reading.line;
 
     const panel_numbers numbers = parse_panel_numbers(line.value_or(""));
     const std::span<const int32_t, PANEL_NUMBERS> all{numbers};
@@ -67,8 +123,12 @@ int main()
 
     if (query.pid <= 0)
         return no_panel_data(std::string("cannot be started: ") + std::strerror(query.error));
-    int status = 0;
-    if (reap_within(query.pid, QUERY_END_WAIT_MS, status)) {
+    if (reading.timed_out) {
+        kill_and_reap(query.pid);
+        return no_panel_data("printed no line within 5 s");
+    }
+    int status = reading.status;
+    if (reading.ended || reap_within(query.pid, QUERY_END_WAIT_MS, status)) {
         // Writing on after its line into the pipe we closed ends it by SIGPIPE:
         // that is no failure of its own.
         const bool cut_off = line && WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE;

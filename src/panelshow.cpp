@@ -39,6 +39,9 @@ int main(int argc, char** argv)
     if (args.verbose) {
         timespec start{};
         clock_gettime(CLOCK_MONOTONIC, &start);
+        // The flip event can be late or never come, and the launcher's SIGKILL
+        // would throw away what the buffer holds.
+        std::fflush(stdout);
         if (display_wait_flip(display) == 0) {
             timespec end{};
             clock_gettime(CLOCK_MONOTONIC, &end);

@@ -30,7 +30,8 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
 {
     std::printf("found image %s\n", path.c_str());
     const char* const argv[] = {IMAGE_PROGRAM_PATH, path.c_str(), "-m", mode_text, nullptr};
-    // Even one that cannot be started gets its full settle and display times.
+    // One that cannot be started has ended before it was shown: it is handled as
+    // one that ended by itself, dark for its full settle and display times.
     const outside_start child = start_outside({.path = IMAGE_PROGRAM_PATH, .argv = argv,
                                                .launcher = LAUNCHER,
                                                .failure_line = "execl failed",
@@ -41,8 +42,8 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
 
     bool whole = wait_unless_stopped(to_timespec(first_image ? FIRST_SETTLE : settle), waking);
     bool reaped = false;
-    int status = 0;
-    if (whole && child_has_ended(child.pid, status)) {
+    int status = child.status;
+    if (whole && (child.pid == 0 || child_has_ended(child.pid, status))) {
         reaped = true;
         // Not lit, as nothing is on the panels; the timing stays. A stop that came
         // with the child's end (Ctrl-C reaches both) is taken as a stop.

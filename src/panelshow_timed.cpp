@@ -55,7 +55,8 @@ int main(int argc, char** argv)
 
     const char* const child_argv[] = {PANELSHOW_PATH, args.image_path, "-m", mode_text, nullptr};
     const std::string failure_line = std::string("failed to display image ") + args.image_path;
-    // A panelshow that cannot be started is reported, and the time still runs.
+    // A panelshow that cannot be started is reported, then handled below as one
+    // that ended before it was shown.
     const outside_start child = start_outside({.path = PANELSHOW_PATH, .argv = child_argv,
                                                .launcher = "panelshow_timed",
                                                .failure_line = failure_line.c_str(),
@@ -67,22 +68,23 @@ int main(int argc, char** argv)
     std::printf("%d\n", 0);
 
     const timespec tick{.tv_sec = 0, .tv_nsec = static_cast<long>(TICK_NSEC)};
-    int child_status = 0;
+    int child_status = child.status;
     bool reaped = false;
     bool ended_early = false;
     for (;;) {
-        if (timed && !countdown_tick(left))
-            break;
-        if (stop_requested)
-            break;
-        // A panelshow that could not show its image has ended by itself: the
-        // panels must not stay lit with nothing on them. A stop signal that
-        // reached it too (Ctrl-C) is handled as a stop.
-        if (child_has_ended(child.pid, child_status)) {
+        // A panelshow that could not show its image (or not even start) has
+        // ended by itself: the panels must not stay lit with nothing on them,
+        // however short the time. A stop signal that reached it too (Ctrl-C) is
+        // handled as a stop.
+        if (child.pid == 0 || child_has_ended(child.pid, child_status)) {
             reaped = true;
             ended_early = !stop_requested;
             break;
         }
+        if (timed && !countdown_tick(left))
+            break;
+        if (stop_requested)
+            break;
         nanosleep(&tick, nullptr);
         if (key_available())
             take_key(args);

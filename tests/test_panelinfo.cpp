@@ -28,12 +28,14 @@ std::string left_panel(const std::vector<int32_t>& from_27)
     return print_line(info);
 }
 
-std::string first_line_of(const std::string& input)
+// The first line as panelinfo takes it from input arriving in pieces of `piece`
+// bytes; nothing more is read once the line is complete.
+std::string first_line_of(const std::string& input, size_t piece = 4096)
 {
-    FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-    const panel_line line = input.empty() ? std::nullopt : read_panel_line(in);
-    if (in)
-        std::fclose(in);
+    panel_line line;
+    for (size_t at = 0; at < input.size(); at += piece)
+        if (panel_line_add(line, std::string_view(input).substr(at, piece)))
+            break;
     return line.value_or("<no line>");
 }
 
@@ -57,6 +59,18 @@ TEST(PanelLineReading, TakesTheWholeLineHoweverLong)
 {
     const std::string long_line = std::string(250, ' ') + "1234567890";
     EXPECT_EQ(first_line_of(long_line + "\n2\n"), long_line);
+    EXPECT_EQ(first_line_of(long_line + "\n2\n", 1), long_line);
+}
+
+TEST(PanelLineReading, LineLongerThan64KiBIsCutThereAndItsNumbersRead)
+{
+    // 300 MB without a newline cost no more: the line ends at the cap, and a
+    // number split by the cut is read from its first part.
+    const std::string head = std::string(PANEL_LINE_MAX - 2, ' ') + "12";
+    EXPECT_EQ(first_line_of(head + "34 5\n", 1000), head);
+    EXPECT_EQ(first_line_of(head + "\n"), head) << "a newline right at the cap";
+    const std::string split = "7 " + std::string(PANEL_LINE_MAX - 4, ' ') + "1234 5";
+    expect_numbers(parse_panel_numbers(first_line_of(split)), {7, 12});
 }
 
 TEST(PanelNumbers, EmptyInputGivesAllZero)

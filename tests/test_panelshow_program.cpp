@@ -427,6 +427,17 @@ TEST(PanelshowVerbose, FailedWaitOnlySuppressesTheTime)
     EXPECT_EQ(r.err, "read drm event: Input/output error\n");
 }
 
+TEST(PanelshowVerbose, LinesReachTheFileWhileTheFlipEventIsAwaited)
+{
+    // The event never comes: killed while it waits, the mode line must be out.
+    temp_dir dir;
+    write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
+    const panelshow_run r =
+        run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir, "noevents");
+    EXPECT_EQ(r.status, -1) << "still waiting when killed";
+    EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
+}
+
 TEST(PanelshowDisplay, CommitFailureIsFatalWithoutRetry)
 {
     temp_dir dir;

@@ -290,9 +290,13 @@ TEST(TerminalSoak, PaneldefectKeyBurstThenTwoInterrupts)
 TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
 {
     soak_run run;
-    // No display time: it runs until stopped. Its image program is not installed
-    // here; the launcher's own loop is what is soaked.
-    run.start("panelshow_timed", {"/nonexistent.png", "0", "0"}, "");
+    // No display time: it runs until stopped. Its image program is a stand-in
+    // that holds until killed; the launcher's own loop is what is soaked.
+    mkdir(run.dir.file("programs").c_str(), 0755);
+    write_file(run.dir.file("programs/panelshow"), "#!/bin/sh\nexec sleep 600\n");
+    chmod(run.dir.file("programs/panelshow").c_str(), 0755);
+    run.start("panelshow_timed", {"/nonexistent.png", "0", "0"},
+              "programs=" + run.dir.file("programs"));
     ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << "backlight never set";
     EXPECT_EQ(run.levels, "255\n");
     // Every key but Enter and 's' is taken and ignored.
@@ -372,6 +376,29 @@ void interrupt_in_setup(const std::string& program, const std::vector<std::strin
     EXPECT_EQ(out.find("Zone A Defect:"), std::string::npos);
     EXPECT_EQ(read_file(run.dir.file("err")), "");
     run.expect_terminal_as_before(program);
+}
+
+// SIGTERM while the first frame is being committed (the fake holds the commit for
+// a second): the frame still goes up, but the panels are never lit.
+void stop_during_first_commit(const std::string& program, const std::vector<std::string>& args,
+                              const std::string& device)
+{
+    soak_run run;
+    run.start(program, args, device + ";delay=ATOMIC:1000");
+    ASSERT_TRUE(run.wait_until([&] { return run.count_log("ADDFB2 ok") == 1; }))
+        << program << " never registered its framebuffer";
+    ASSERT_EQ(run.count_log("ATOMIC"), 0) << program << ": committed before the stop was sent";
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(run.wait_exit(), 0) << program;
+    EXPECT_EQ(run.count_log("ATOMIC ok"), 1) << program << ": the first frame was not committed";
+    EXPECT_EQ(run.levels, "0\n") << program << ": the panels were lit after the stop";
+    EXPECT_TRUE(read_file(run.dir.file("out")).ends_with(ENDING)) << program;
+}
+
+TEST(TerminalSoak, StopDuringTheFirstCommitNeverLightsThePanels)
+{
+    stop_during_first_commit("panelcolor", {"10"}, "conn=64x32@60");
+    stop_during_first_commit("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
 }
 
 TEST(TerminalSoak, PanelcolorInterruptDuringSetUp)

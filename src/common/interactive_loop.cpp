@@ -24,16 +24,19 @@ int run_interactive(const interactive_steps& steps)
         const key_poll poll = poll_key();
         if (poll == key_poll::key)
             result = steps.on_key(std::getc(stdin));
-        // Nobody is left to press Enter on a terminal that hung up.
-        if (result == key_result::stop || poll == key_poll::hangup)
-            stop_requested = 1;
 
         if (first_pass || result == key_result::redraw) {
             steps.draw();
-            // Only once a frame is on the panels may they be lit.
-            if (first_pass)
+            // Only once a frame is on the panels may they be lit, and not once a
+            // stop signal has come (during the commit, say): the ending would
+            // only switch them off again.
+            if (first_pass && !stop_requested)
                 backlight_set(1);
         }
+        // Nobody is left to press Enter on a terminal that hung up. A stopping
+        // key in the first pass still shows the first frame lit.
+        if (result == key_result::stop || poll == key_poll::hangup)
+            stop_requested = 1;
 
         usleep(1000);
         first_pass = false;

@@ -2,7 +2,7 @@
 
 #include "common/decimal.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -23,18 +23,16 @@ void copy_text(char* text, std::span<const int32_t, PANEL_BLOCK> block, std::siz
 
 } // namespace
 
-panel_line read_panel_line(FILE* in)
+bool panel_line_add(panel_line& line, std::string_view bytes)
 {
-    char* text = nullptr;
-    std::size_t room = 0;
-    const ssize_t length = getline(&text, &room, in);
-    panel_line line;
-    if (length >= 0)
-        line.emplace(text, static_cast<std::size_t>(length));
-    std::free(text);
-    if (line && !line->empty() && line->back() == '\n')
-        line->pop_back();
-    return line;
+    if (bytes.empty())
+        return false;
+    if (!line)
+        line.emplace();
+    const std::size_t room = PANEL_LINE_MAX - std::min(line->size(), PANEL_LINE_MAX);
+    const std::size_t newline = bytes.find('\n');
+    line->append(bytes.substr(0, std::min(newline, room)));
+    return newline <= room || line->size() >= PANEL_LINE_MAX;
 }
 
 panel_numbers parse_panel_numbers(std::string_view line)

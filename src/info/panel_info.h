@@ -27,9 +27,15 @@ struct panel_info {
     int32_t numbers[3]; // layout 1 only
 };
 
-// The whole first line of in, however long, without its newline; none when in
-// ends before giving a character.
-panel_line read_panel_line(FILE* in);
+// How much of panelquery's first line is read: 80 numbers need well under 1 KiB.
+// A longer line is cut here, as if it ended; the rest is never read.
+inline constexpr std::size_t PANEL_LINE_MAX = 64 * 1024;
+
+// Adds the next bytes of panelquery's output to the first line read so far (none
+// before the first byte). True once the line is complete: its newline has come
+// (the newline and what follows are not kept), or it holds PANEL_LINE_MAX bytes
+// (what is beyond is not kept). A stream that ends first leaves the line as it is.
+bool panel_line_add(panel_line& line, std::string_view bytes);
 
 // Tokens split on space and newline (a tab joins tokens), at most 80 of them. Each
 // token that starts with a decimal number (after white space, with a sign) sets a

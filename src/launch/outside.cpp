@@ -31,7 +31,7 @@ void close_pair(const int fds[2])
     close(fds[1]);
 }
 
-outside_start failed(const outside_program& program, bool forked, int error)
+outside_start failed(const outside_program& program, bool forked, int error, int status = 0)
 {
     if (program.launcher != nullptr) {
         std::fflush(stdout);
@@ -44,7 +44,8 @@ outside_start failed(const outside_program& program, bool forked, int error)
             report_cannot_run(program.launcher, program.path, error);
         }
     }
-    return outside_start{.pid = 0, .forked = forked, .error = error, .out_fd = -1};
+    return outside_start{.pid = 0, .forked = forked, .error = error, .status = status,
+                         .out_fd = -1};
 }
 
 } // namespace
@@ -95,14 +96,15 @@ outside_start start_outside(const outside_program& program)
     while (got < 0 && errno == EINTR);
     close(exec_report[0]);
     if (got <= 0) // closed by a successful exec
-        return outside_start{.pid = pid, .forked = true, .error = 0,
+        return outside_start{.pid = pid, .forked = true, .error = 0, .status = 0,
                              .out_fd = program.capture_stdout ? out[0] : -1};
 
     if (program.capture_stdout)
         close(out[0]);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return failed(program, true, exec_error);
+    return failed(program, true, exec_error, status);
 }
 
 void exec_outside(const char* launcher, const char* path)

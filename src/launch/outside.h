@@ -18,14 +18,15 @@ struct outside_start {
     pid_t pid;  // > 0: the program runs (exec succeeded); 0: it did not start
     bool forked;
     int error;  // errno of the failed fork or exec
+    int status; // wait status of a forked child that could not run the program
     int out_fd; // read end of the child's stdout when captured, else -1
 };
 
 // fork, then exec in the child. A pipe closed on exec tells us whether the exec
 // worked, so a program that cannot be started is told apart from one that ends
-// at once; a failed child is reaped here. On failure, with a launcher: "fork
-// failed", or failure_line on stdout and "<launcher>: cannot run <path>:
-// <reason>" on stderr.
+// at once; a failed child is reaped here (its wait status in status). On
+// failure, with a launcher: "fork failed", or failure_line on stdout and
+// "<launcher>: cannot run <path>: <reason>" on stderr.
 outside_start start_outside(const outside_program& program);
 
 // Replaces this process with path (no arguments). Returns only when that fails,

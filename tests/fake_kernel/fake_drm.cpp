@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char DEVICE_PATH[] = "/dev/dri/card0";
 constexpr const char BACKLIGHT_PREFIX[] = "/sys/class/backlight/ae94000.dsi.0/";
+constexpr const char PROGRAMS_PREFIX[] = "/usr/lib/kestrin-display-tools/";
 constexpr const char* REQ_NAMES[] = {
     "OPEN",   "SET_CLIENT_CAP", "GETRESOURCES", "GETPLANERESOURCES", "GETCONNECTOR",
     "GETENCODER", "OBJ_GETPROPERTIES", "GETPROPERTY", "CREATEPROPBLOB", "GET_CAP",
@@ -73,6 +74,7 @@ using mmap_fn = void* (*)(void*, size_t, int, int, int, off_t);
 using poll_fn = int (*)(pollfd*, nfds_t, int);
 using read_fn = ssize_t (*)(int, void*, size_t);
 using fopen_fn = FILE* (*)(const char*, const char*);
+using execv_fn = int (*)(const char*, char* const*);
 
 state& st();
 
@@ -756,6 +758,8 @@ bool fake_drm_configure(const std::string& text, fake_device& d, std::vector<fak
             d.log_path = value;
         } else if (key == "backlight") {
             d.backlight_dir = value;
+        } else if (key == "programs") {
+            d.programs_dir = value;
         } else if (key == "delay") {
             fake_delay delay{fake_req::COUNT, 0};
             char name[32] = {};
@@ -893,6 +897,20 @@ FILE* fopen(const char* path, const char* mode)
 FILE* fopen64(const char* path, const char* mode)
 {
     return fopen(path, mode);
+}
+
+// The launchers start their image programs with execv: a test's stand-ins run
+// in place of the installed ones.
+int execv(const char* path, char* const argv[])
+{
+    const state& s = st();
+    if (!s.device.programs_dir.empty() &&
+        std::strncmp(path, PROGRAMS_PREFIX, sizeof PROGRAMS_PREFIX - 1) == 0) {
+        const std::string redirected =
+            s.device.programs_dir + "/" + (path + sizeof PROGRAMS_PREFIX - 1);
+        return real<execv_fn>("execv")(redirected.c_str(), argv);
+    }
+    return real<execv_fn>("execv")(path, argv);
 }
 
 } // extern "C"

@@ -1,7 +1,7 @@
 // A fake DRM device for tests: it answers the display core's requests on
 // "/dev/dri/card0", records every request, and fails any chosen one.
 //
-// It works by symbol interposition (open, ioctl, mmap, poll, read, fopen):
+// It works by symbol interposition (open, ioctl, mmap, poll, read, fopen, execv):
 // linked into a test executable it serves that process; built as a shared
 // library and loaded with LD_PRELOAD it serves a whole program, configured
 // through the FAKE_DRM environment variable (see fake_drm_configure).
@@ -83,6 +83,7 @@ struct fake_device {
     std::string frame_path;     // if set, each accepted commit writes the frame here (rows packed)
     std::string log_path;       // if set, one line per request is appended here
     std::string backlight_dir;  // if set, the backlight sysfs files are served from here
+    std::string programs_dir;   // if set, programs of the install folder are run from here
     std::vector<fake_delay> delays;
 };
 
@@ -118,7 +119,8 @@ void fake_drm_fail(const fake_failure& failure);
 const std::vector<fake_call>& fake_drm_calls();
 // Reads a configuration such as
 //   "conn=4320x2160@75,1920x1080@60;conn=...;fail=ATOMIC:1:11;pitch_padding=128;
-//    nomodifiers;noxbgr;busy;frame=/tmp/f;log=/tmp/l;backlight=/tmp/bl;delay=ATOMIC:500"
+//    nomodifiers;noxbgr;busy;frame=/tmp/f;log=/tmp/l;backlight=/tmp/bl;delay=ATOMIC:500;
+//    programs=/tmp/p"
 // into a device (starting from the default one) and failures.
 bool fake_drm_configure(const std::string& text, fake_device& device,
                         std::vector<fake_failure>& failures);

@@ -5,7 +5,10 @@
 //   lightsout  - records its start, exits with $KDT_FAKE_LIGHTSOUT_STATUS (0);
 //   panelquery - prints $KDT_FAKE_PANELQUERY_LINE and a newline (nothing when it is
 //                unset), then exits with $KDT_FAKE_PANELQUERY_STATUS (0), or runs
-//                until killed when $KDT_FAKE_PANELQUERY_HANG is set.
+//                until killed when $KDT_FAKE_PANELQUERY_HANG is set. With
+//                $KDT_FAKE_PANELQUERY_LINGER set the newline is left out and a
+//                child that keeps stdout open runs on until killed; its pid is
+//                recorded after the query's own.
 // The record, one line appended to $KDT_FAKE_EVENTS (the tests' backlight FIFO,
 // so it lands in order among the brightness writes):
 //   <name> pid=<pid> argv=<argv0>|<argv1>|... alive=<earlier pids still present>
@@ -82,9 +85,19 @@ int main(int argc, char** argv)
     if (name == "panelshow" && std::getenv("KDT_FAKE_PANELSHOW_EXIT") != nullptr)
         return std::atoi(env("KDT_FAKE_PANELSHOW_EXIT").c_str());
     if (name == "panelquery") {
+        const bool linger = std::getenv("KDT_FAKE_PANELQUERY_LINGER") != nullptr;
         if (std::getenv("KDT_FAKE_PANELQUERY_LINE") != nullptr)
-            std::printf("%s\n", env("KDT_FAKE_PANELQUERY_LINE").c_str());
+            std::printf(linger ? "%s" : "%s\n", env("KDT_FAKE_PANELQUERY_LINE").c_str());
         std::fflush(stdout);
+        if (linger) {
+            const pid_t keeper = fork();
+            if (keeper == 0) {
+                dup2(open("/dev/null", O_WRONLY), STDERR_FILENO); // the test reads stderr
+                for (;;)
+                    pause();
+            }
+            record += "keeper pid=" + std::to_string(keeper) + "\n";
+        }
         append(env("KDT_FAKE_QUERY_LOG"), record);
         if (std::getenv("KDT_FAKE_PANELQUERY_HANG") == nullptr)
             return std::atoi(env("KDT_FAKE_PANELQUERY_STATUS", "0").c_str());

@@ -193,7 +193,8 @@ class Rig(unittest.TestCase):
         os.environ["KDT_FAKE_QUERY_LOG"] = self.dir + "/query"
         os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "0"
         for name in ("KDT_FAKE_PANELSHOW_EXIT", "KDT_FAKE_PANELQUERY_LINE",
-                     "KDT_FAKE_PANELQUERY_STATUS", "KDT_FAKE_PANELQUERY_HANG"):
+                     "KDT_FAKE_PANELQUERY_STATUS", "KDT_FAKE_PANELQUERY_HANG",
+                     "KDT_FAKE_PANELQUERY_LINGER"):
             os.environ.pop(name, None)
         self.events = Events(BACKLIGHT + "/brightness")
 
@@ -354,12 +355,21 @@ class Timed(Rig):
         events = self.all_events()
         self.assertFalse([e for e in events if e.startswith("lightsout")], events)
 
-    def test_child_that_cannot_start_is_reported_and_the_time_still_runs(self):
-        run = self.start("20000000", "0", keys=False, child=False)
-        self.assertEqual(run.finish(), 0)
-        self.assertIn(f"failed to display image {self.image}", run.lines)
-        self.assertEqual(run.stderr, self.cannot_run("panelshow_timed", PANELSHOW))
-        self.assertEqual(self.levels(self.all_events()), ["255", "0"])
+    def test_child_that_cannot_start_is_dark_at_once_and_fails(self):
+        # Untimed: without its end noticed the panels would stay lit for ever.
+        for power_down, status in (("0", 1), ("1", 3)):
+            self.install(LIGHTSOUT)
+            os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "3"
+            run = self.start("0", power_down, keys=False, child=False)
+            self.assertEqual(run.finish(), status, power_down)
+            self.assertEqual(run.lines, [f"failed to display image {self.image}", "0",
+                                         f"image program for {self.image} ended with status 127 "
+                                         "before it was shown"], power_down)
+            self.assertEqual(run.stderr, self.cannot_run("panelshow_timed", PANELSHOW))
+            events = self.all_events()
+            self.assertEqual(self.levels(events), ["255", "0"], power_down)
+            self.assertEqual(events[-1].startswith("lightsout"), power_down == "1", events)
+            self.setUp()
 
     def test_bad_command_lines_start_nothing(self):
         usage = ("usage: {} <image> <image display time in nsec ( 0 for infinite delay )> "
@@ -468,13 +478,14 @@ class Sequence(Rig):
         self.assertRegex(self.all_events()[0], "^panelshow pid=\\d+ argv=" +
                          re.escape(f"{BURSTKIT}|{path}|-m|0 alive=") + "$")
 
-    def test_image_program_missing_still_runs_the_timing(self):
+    def test_image_program_missing_is_never_lit(self):
         d = self.images(["a.png"])
         run = self.run_sequence(d, "1", "1")
         self.assertEqual(run.finish(), 1, "lightsout missing too")
-        self.assertIn("execl failed", run.lines)
-        self.assertEqual(run.lines[-2:], ["close a.png", "reached end of images"])
-        self.assertEqual(self.all_events(), ["193", "0"])
+        self.assertEqual(run.lines[-5:], ["execl failed", "manage backlight for a.png",
+                                          "image program for a.png ended with status 127 before "
+                                          "it was shown", "close a.png", "reached end of images"])
+        self.assertEqual(self.all_events(), ["0"])
         self.assertEqual(run.stderr, self.cannot_run("panelshow_sequence", BURSTKIT, LIGHTSOUT))
 
     def test_image_program_that_ended_early_is_not_lit(self):
@@ -513,8 +524,24 @@ class Sequence(Rig):
 
 
 class PanelInfo(Rig):
+    ZERO = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
+
     def numbers(self, from_27):
         return ["0"] * 27 + [str(v) for v in from_27]
+
+    def run_to_files(self):
+        """Status, stdout and stderr of panelinfo run into files: a panelquery left
+        running would hold a pipe open."""
+        with open(self.dir + "/out", "w+b") as out, open(self.dir + "/err", "w+b") as err:
+            status = subprocess.Popen([self.program("panelinfo")], stdout=out,
+                                      stderr=err).wait(WAIT)
+            out.seek(0)
+            err.seek(0)
+            return status, out.read(), err.read()
+
+    def query_pids(self):
+        with open(self.dir + "/query") as f:
+            return re.findall(r"pid=(\d+)", f.read())
 
     def test_both_layouts_from_panelquery(self):
         self.install(PANELQUERY)
@@ -529,7 +556,7 @@ class PanelInfo(Rig):
             self.assertRegex(f.read(), "argv=" + re.escape(PANELQUERY) + " ")
 
     def test_no_data_prints_seven_zero_bytes_per_panel(self):
-        zero = b"Left Panel:  " + bytes(7) + b"\nRight Panel:  " + bytes(7) + b"\n"
+        zero = self.ZERO
         said = f"panelinfo: no panel data: {PANELQUERY} ".encode()
         result = subprocess.run([self.program("panelinfo")], capture_output=True)
         self.assertEqual((result.returncode, result.stdout), (1, zero), "panelquery missing")
@@ -548,15 +575,30 @@ class PanelInfo(Rig):
         self.install(PANELQUERY)
         os.environ["KDT_FAKE_PANELQUERY_LINE"] = "1 2"
         os.environ["KDT_FAKE_PANELQUERY_HANG"] = "1"
-        # A file, not a pipe: a panelquery left running would hold a pipe open.
-        with open(self.dir + "/out", "w+b") as out:
-            proc = subprocess.Popen([self.program("panelinfo")], stdout=out)
-            self.assertEqual(proc.wait(WAIT), 0)
-            out.seek(0)
-            self.assertTrue(out.read().startswith(b"Left Panel:  "))
-        with open(self.dir + "/query") as f:
-            pid = re.search(r"pid=(\d+)", f.read()).group(1)
-        self.assertFalse(os.path.exists("/proc/" + pid), "panelquery left running")
+        status, out, _ = self.run_to_files()
+        self.assertEqual(status, 0)
+        self.assertTrue(out.startswith(b"Left Panel:  "))
+        self.assertFalse(os.path.exists("/proc/" + self.query_pids()[0]), "panelquery running")
+
+    def test_silent_panelquery_is_ended_after_5_s(self):
+        self.install(PANELQUERY)
+        os.environ["KDT_FAKE_PANELQUERY_HANG"] = "1"
+        said = f"panelinfo: no panel data: {PANELQUERY} printed no line within 5 s\n"
+        self.assertEqual(self.run_to_files(), (1, self.ZERO, said.encode()))
+        self.assertFalse(os.path.exists("/proc/" + self.query_pids()[0]), "panelquery running")
+
+    def test_panelquery_ending_ends_its_line_though_its_child_holds_the_pipe(self):
+        self.install(PANELQUERY)
+        os.environ["KDT_FAKE_PANELQUERY_LINE"] = " ".join(
+            self.numbers([1, 65, 66, 67, 68, 69, 10, 70, 71, 72, 3, 7, 2]))
+        os.environ["KDT_FAKE_PANELQUERY_LINGER"] = "1"  # no newline, a child keeps stdout
+        try:
+            status, out, err = self.run_to_files()
+        finally:
+            for pid in self.query_pids()[1:]:
+                os.kill(int(pid), signal.SIGKILL)
+        self.assertEqual((status, err), (0, b""))
+        self.assertTrue(out.startswith(b"Left Panel:  1ABCDEAFGH3072\n"), out)
 
 
 class StandIns(Rig):

@@ -1,6 +1,6 @@
 # Guest side of the launcher real-kernel test, run by tools/virtual-panel/virtual-panel.
-# Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*, seq.*
-# and the screendump timed_lit.ppm.
+# Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*, seq.*,
+# missing.* and missing_levels, and the screendump timed_lit.ppm.
 BL=/sys/class/backlight/ae94000.dsi.0/brightness
 
 collect() {
@@ -58,3 +58,24 @@ echo $? >/tmp/seq.status
 cat $BL >/tmp/seq_end_level
 pidof panelshow >/tmp/seq_children
 collect seq.stdout seq.stderr seq.status seq_lit_level seq_end_level seq_children
+
+# A sequence whose image program is missing: the entry is never lit. The
+# brightness file becomes a FIFO for this run, so every level written is kept.
+burstkit=/usr/lib/kestrin-display-tools/burstkit/panelshow
+mv "$burstkit" /tmp/burstkit.away
+rm -f $BL && mkfifo $BL
+exec 6<>$BL # a writer of our own: the reader never sees the end
+cat <&6 >/tmp/missing_levels &
+reader=$!
+panelshow_sequence /tmp/seq 100000000 100000000 >/tmp/missing.stdout 2>/tmp/missing.stderr
+echo $? >/tmp/missing.status
+echo end >&6
+n=0
+until grep -qx end /tmp/missing_levels; do
+    n=$((n + 1)); [ $n -ge 500 ] && break; usleep 20000
+done
+kill "$reader"
+exec 6>&-
+rm -f $BL && echo 0 >$BL
+mv /tmp/burstkit.away "$burstkit"
+collect missing.stdout missing.stderr missing.status missing_levels

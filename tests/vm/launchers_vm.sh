@@ -73,6 +73,10 @@ no_active_crtc state_after_timeout
 [ -s "$run/seq_children" ] && fail "sequence after Ctrl-C: image program left: $(cat "$run/seq_children")"
 grep -qx "stopped at frame.rgb" "$run/seq.stdout" || fail "sequence: no stop line: $(cat "$run/seq.stdout")"
 [ "$(cat "$run/seq.status")" = 0 ] || fail "sequence after Ctrl-C: status $(cat "$run/seq.status")"
+grep -qx "image program for frame.rgb ended with status 127 before it was shown" "$run/missing.stdout" ||
+    fail "sequence without its image program: $(cat "$run/missing.stdout")"
+printf '0\n0\nend\n' | diff -u - "$run/missing_levels" ||
+    fail "sequence without its image program: levels other than 0 (then lightsout's 0)"
 if [ "$mode" = package ]; then
     [ "$(cat "$run/pkgseq.status")" = 0 ] || fail "installed sequence: status $(cat "$run/pkgseq.status"); $(cat "$run/pkgseq.stderr")"
     grep -qx "reached end of images" "$run/pkgseq.stdout" || fail "installed sequence: $(cat "$run/pkgseq.stdout")"
@@ -82,4 +86,4 @@ if [ "$mode" = package ]; then
     grep -q "^panelquery: " "$run/info.stderr" || fail "installed panelinfo did not run panelquery: $(cat "$run/info.stderr")"
     echo "ok: both packages' programs run from their installed paths"
 fi
-echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive, Ctrl-C stops a sequence dark"
+echo "ok: panelshow_timed shows the image, lightsout leaves the CRTC inactive, Ctrl-C stops a sequence dark, a missing image program is never lit"
