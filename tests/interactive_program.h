@@ -76,6 +76,16 @@ struct fake_panel {
         }
         return false;
     }
+    // Until the first frame has lit the panels: a stop before that keeps them dark.
+    bool wait_lit(int timeout_ms = 5000)
+    {
+        for (int waited = 0; waited < timeout_ms; waited += 2) {
+            if (backlight().starts_with("255\n"))
+                return true;
+            usleep(2000);
+        }
+        return false;
+    }
 };
 
 struct run_options {
@@ -183,7 +193,7 @@ inline void expect_stop_after_first_frame(const std::string& program, const std:
     const std::string what = program + " stopped by " + testing::PrintToString(keys);
     fake_panel panel;
     running_program p = start_interactive(program, {}, panel, {fake});
-    ASSERT_TRUE(panel.wait_commits(1)) << what << ": no first frame";
+    ASSERT_TRUE(panel.wait_commits(1) && panel.wait_lit()) << what << ": no first frame";
     send_input(p, keys);
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 0) << what;
