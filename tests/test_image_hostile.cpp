@@ -200,7 +200,7 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
         {"PSD cut at half", raw_psd.substr(0, raw_psd.size() / 2), "stb_image", "file ends early"},
         {"RLE PSD cut at half", rle_psd.substr(0, rle_psd.size() / 2), "stb_image", "file ends early"},
         {"RLE PSD", rle_psd, "", ""},
-        {"HDR header only", hdr.substr(0, hdr.find("\n\n") + 15), "stb_image", "file ends early"},
+        {"HDR header only", hdr.substr(0, hdr.find('\n', hdr.find("-Y")) + 1), "stb_image", "file ends early"},
         {"HDR cut at half", hdr.substr(0, hdr.size() / 2), "stb_image", "file ends early"},
         {"PPM header only", ppm().substr(0, 13), "stb_image", "file ends early"},
         {"PPM one byte short", ppm().substr(0, ppm().size() - 1), "stb_image", "file ends early"},
@@ -242,9 +242,46 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
     }
 }
 
+// Feeds `file` through a FIFO at `path` and, once panelshow has closed it, returns
+// how many bytes it took in (the pipe's own buffer included).
+size_t bytes_taken(const std::string& path, const std::string& file, const temp_dir& dir)
+{
+    mkfifo(path.c_str(), 0600);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::signal(SIGPIPE, SIG_IGN);
+        const int fd = open(path.c_str(), O_WRONLY);
+        size_t fed = 0;
+        for (ssize_t n = 1; fd >= 0 && n > 0 && fed < file.size(); fed += size_t(std::max<ssize_t>(n, 0)))
+            n = write(fd, file.data() + fed, std::min<size_t>(65536, file.size() - fed));
+        write_file(dir.file("taken"), std::to_string(fed));
+        _exit(0);
+    }
+    const outcome r = run_panelshow(path, dir);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    waitpid(pid, nullptr, 0);
+    return std::stoul(read_file(dir.file("taken")));
+}
+
 std::string kept(const std::string& name)
 {
     return std::string(KDT_TEST_DATA_DIR) + "/stb-crashes/" + name;
+}
+
+// What follows a complete picture costs nothing: panelshow reads a first block and
+// what the decoder asks for, then closes the file.
+TEST(PanelshowHostileImage, NothingAfterTheLastRowIsRead)
+{
+    const std::pair<const char*, std::string> cases[] = {
+        {"BMP with 8 MiB after it", stb_written('B') + std::string(8 << 20, 'x')},
+        {"JPEG with 8 MiB after its end marker", jpeg({}) + std::string(8 << 20, 'x')},
+        {"PNG with 8 MiB of zeros after the last row", png(2, "", 8 << 20)},
+    };
+    temp_dir dir;
+    for (const auto& [kind, file] : cases) {
+        const size_t taken = bytes_taken(dir.file(std::string("fifo") + kind[0]), file, dir);
+        EXPECT_LT(taken, 256u << 10) << kind << " (a first block, a second and the pipe's buffer)";
+    }
 }
 
 // Decoding a 16-bit PNM with 4 channels requested runs past the decoder's own
