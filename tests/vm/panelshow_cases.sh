@@ -26,6 +26,14 @@ fails() {
     collect "$name"
 }
 
+# refused NAME ARGS...: panelshow should refuse the file; NAME.kept counts the
+# framebuffers of panelshow on the display afterwards (none: nothing of the file shows).
+refused() {
+    fails "$@"
+    grep -c "allocated by = panelshow\$" /sys/kernel/debug/dri/0/state >"/tmp/$1.kept"
+    fetch "/tmp/$1.kept"
+}
+
 collect() {
     fetch "/tmp/$1.stdout"
     fetch "/tmp/$1.stderr"
@@ -42,3 +50,6 @@ fails short_png /data/short.png
 fails short_raw /data/short.rgb
 fails missing_png /data/missing.png
 fails missing_raw /data/missing.rgb
+refused cut_jpeg /data/cut.jpg
+refused cut_png /data/cut.png
+refused cut_bmp /data/cut.bmp
