@@ -51,8 +51,6 @@ outcome run_panelshow(const std::string& image, const temp_dir& dir)
 constexpr int W = 64; // the fake device's mode in run_panelshow
 constexpr int H = 32;
 
-std::string str(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
-
 // Colours that differ from pixel to pixel, so a made-up or shifted one shows.
 std::vector<uint8_t> pixels(int channels)
 {
@@ -97,7 +95,11 @@ std::string psd(bool packbits, uint32_t resources = 0)
     return f;
 }
 
-std::string ppm() { return "P6\n64 32\n255\n" + str(pixels(3)); }
+std::string ppm()
+{
+    const std::vector<uint8_t> px = pixels(3);
+    return "P6\n64 32\n255\n" + std::string(px.begin(), px.end());
+}
 
 std::string chunk(const std::string& type, const std::string& data)
 {
@@ -114,8 +116,8 @@ std::string png(int colour, const std::string& before, size_t surplus = 0, int p
     const int channels = colour == 2 ? 3 : 1;
     const std::vector<uint8_t> px = pixels(channels);
     std::string rows;
-    for (int y = 0; y < H; ++y)
-        rows += '\0' + str(px).substr(size_t(y) * W * channels, size_t(W) * channels);
+    for (auto row = px.begin(); row != px.end(); row += W * channels)
+        rows += '\0' + std::string(row, row + W * channels);
     rows.resize(rows.size() + surplus, '\0');
     std::string z(compressBound(uLong(rows.size())), '\0');
     uLongf z_len = z.size();
@@ -129,27 +131,11 @@ std::string png(int colour, const std::string& before, size_t surplus = 0, int p
            chunk("IEND", "");
 }
 
-std::string jpeg(const jpeg_encoding& how)
-{
-    return encode_jpeg(pixels(how.components).data(), W, H, how);
-}
-
 // Up to and with the header of the first scan.
 size_t scan_data_start(const std::string& jpg)
 {
     const size_t sos = jpg.find("\xFF\xDA");
     return sos + 2 + size_t(uint8_t(jpg[sos + 2])) * 256 + uint8_t(jpg[sos + 3]);
-}
-
-std::string overwritten(std::string f, size_t at, size_t n, char with)
-{
-    return f.replace(at, n, n, with);
-}
-
-std::string refusal(const std::string& path, const std::string& decoder, const std::string& reason)
-{
-    return "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + path + " with " + decoder +
-           ", " + reason + "\n";
 }
 
 // "" when every colour byte shown is within `levels` of stb_image's picture of
@@ -173,7 +159,12 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
 {
     const std::string bmp = stb_written('B'), tga = stb_written('T'), rle_tga = stb_written('R');
     const std::string hdr = stb_written('H'), raw_psd = psd(false), rle_psd = psd(true);
-    const std::string base = jpeg({}), grey = jpeg({.components = 1, .h_sampling = 1, .v_sampling = 1});
+    const jpeg_encoding grey_how{.components = 1, .h_sampling = 1, .v_sampling = 1};
+    auto jpeg = [](const jpeg_encoding& how) { return encode_jpeg(pixels(how.components).data(), W, H, how); };
+    auto with_scans = [&](int scans) { jpeg_encoding how = grey_how; how.scans = scans; return jpeg(how); };
+    const std::string base = jpeg({}), grey = jpeg(grey_how);
+    std::string garbled = base;
+    garbled.replace(scan_data_start(base) + 200, 64, 64, '\x55');
     const size_t scan = scan_data_start(base);
     const std::string text = chunk("tEXt", "Comment\0" + std::string(5000, 'x')) +
                              chunk("zTXt", std::string("Big\0\0x\x9c\x03\0", 9)) +
@@ -209,12 +200,11 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
          "Corrupt JPEG data: premature end of data segment"},
         {"JPEG: tables, no scan data", base.substr(0, scan) + "\xFF\xD9", "libjpeg",
          "Corrupt JPEG data: premature end of data segment"},
-        {"JPEG: 64 bytes of scan data overwritten", overwritten(base, scan + 200, 64, '\x55'),
+        {"JPEG: 64 bytes of scan data overwritten", garbled,
          "libjpeg", "Corrupt JPEG data: 385 extraneous bytes before marker 0xd9"},
         {"JPEG: bytes after the end marker", base + std::string(100000, '\xFF'), "", "", base, 3},
-        {"JPEG: progressive in 100 scans", jpeg({.components = 1, .h_sampling = 1, .v_sampling = 1, .scans = 100}), "", "", "", 3},
-        {"JPEG: progressive in 101 scans", jpeg({.components = 1, .h_sampling = 1, .v_sampling = 1, .scans = 101}),
-         "libjpeg", "Scan number 101 exceeds maximum scans (100)"},
+        {"JPEG: progressive in 100 scans", with_scans(100), "", "", "", 3},
+        {"JPEG: progressive in 101 scans", with_scans(101), "libjpeg", "Scan number 101 exceeds maximum scans (100)"},
         {"JPEG: no end marker", grey.substr(0, grey.size() - 2), "libjpeg", "Premature end of input file"},
         {"PNG: palette indexes beyond 40 entries", png(3, "", 0, 40), "libpng",
          "Read palette index exceeding num_palette"},
@@ -230,7 +220,8 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
         write_file(dir.file("img"), c.file);
         const outcome r = run_panelshow(dir.file("img"), dir);
         if (!c.reason.empty()) {
-            EXPECT_EQ(r.out, refusal(dir.file("img"), c.decoder, c.reason)) << c.kind;
+            EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + dir.file("img") +
+                                 " with " + c.decoder + ", " + c.reason + "\n") << c.kind;
             EXPECT_EQ(r.status, 1) << c.kind;
             EXPECT_NE(r.err.find("Assertion `data != 0' failed."), std::string::npos) << c.kind << ": " << r.err;
             continue;
@@ -274,7 +265,7 @@ TEST(PanelshowHostileImage, NothingAfterTheLastRowIsRead)
 {
     const std::pair<const char*, std::string> cases[] = {
         {"BMP with 8 MiB after it", stb_written('B') + std::string(8 << 20, 'x')},
-        {"JPEG with 8 MiB after its end marker", jpeg({}) + std::string(8 << 20, 'x')},
+        {"JPEG with 8 MiB after its end marker", encode_jpeg(pixels(3).data(), W, H, {}) + std::string(8 << 20, 'x')},
         {"PNG with 8 MiB of zeros after the last row", png(2, "", 8 << 20)},
     };
     temp_dir dir;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +12,6 @@
 #include <memory>
 #include <stb/stb_image.h>
 #include <unistd.h>
-#include <vector>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
