@@ -26,12 +26,14 @@ fails() {
     collect "$name"
 }
 
-# refused NAME ARGS...: panelshow should refuse the file; NAME.kept counts the
-# framebuffers of panelshow on the display afterwards (none: nothing of the file shows).
+# refused NAME ARGS...: panelshow should refuse the file; the display's state before
+# and after (NAME.before, NAME.after) must be the same: nothing of the file shows.
 refused() {
+    cat /sys/kernel/debug/dri/0/state >"/tmp/$1.before"
     fails "$@"
-    grep -c "allocated by = panelshow\$" /sys/kernel/debug/dri/0/state >"/tmp/$1.kept"
-    fetch "/tmp/$1.kept"
+    cat /sys/kernel/debug/dri/0/state >"/tmp/$1.after"
+    fetch "/tmp/$1.before"
+    fetch "/tmp/$1.after"
 }
 
 collect() {

@@ -83,13 +83,13 @@ expect_screen() {
 }
 
 # expect_refused RUN CASE "PATH with DECODER, REASON": the decode failure message, the
-# fatal check, and no framebuffer of panelshow left on the display.
+# fatal check, and the display's state as it was before the run.
 expect_refused() {
     expect_output "$1" "$2" 1 "$MODE_LINE
 error loading image $3
 " "$(fatal "data != 0")"
-    [ "$(cat "$1/$2.kept" 2>/dev/null)" = 0 ] ||
-        fail "$2: the display kept a framebuffer of panelshow: $(cat "$1/$2.kept" 2>/dev/null)"
+    [ -f "$1/$2.before" ] && diff -u "$1/$2.before" "$1/$2.after" >"$1/$2.state.diff" ||
+        fail "$2: the display changed (before first): $(cat "$1/$2.state.diff")"
 }
 
 # A killed panelshow ends with 143 (SIGTERM): it was still holding the image.
