@@ -9,7 +9,12 @@
 // a bad file. Here fatal_check_failed (defined below, in place of the program's)
 // throws instead, and the target goes on with the next input. What the program
 // would have left to the process exit (the decoder's block) is freed then; every
-// other path must free what the decoder allocated. JPEG and PNG go through
+// other path must free what the decoder allocated.
+//
+// A picture must come from the file alone: when the load accepts an input, the
+// same file with bytes appended must give the same picture. A decoder that went on
+// past the end with data it made up reads the appended bytes instead, and the
+// target stops. JPEG and PNG go through
 // Debian's libjpeg-turbo and libpng, which are not instrumented: their readers,
 // our read callbacks and the row pointers into the framebuffer are.
 #include "display/display.h"
@@ -34,6 +39,11 @@ constexpr size_t FRAME_BYTES = size_t{4320} * 2160 * 4;
 
 std::string temp_folder;
 unsigned char* framebuffer = nullptr;
+unsigned char* second_framebuffer = nullptr;
+
+// Bytes that no decoder makes up by itself.
+constexpr size_t APPENDED = 4096;
+constexpr uint8_t APPENDED_BYTE = 0xA5;
 
 bool write_input(const std::string& path, const uint8_t* data, size_t size)
 {
@@ -43,6 +53,44 @@ bool write_input(const std::string& path, const uint8_t* data, size_t size)
     const bool ok = size == 0 || write(fd, data, size) == static_cast<ssize_t>(size);
     close(fd);
     return ok;
+}
+
+bool append_bytes(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    unsigned char more[APPENDED];
+    std::memset(more, APPENDED_BYTE, sizeof more);
+    const bool ok = fd >= 0 && write(fd, more, sizeof more) == static_cast<ssize_t>(sizeof more);
+    close(fd);
+    return ok;
+}
+
+// Loads into `map`; false when a check of the load failed.
+bool load_into(unsigned char* map, const std::string& path)
+{
+    // No device: the plane's format list cannot be read, so decoded images take
+    // the XR24 conversion, the path that touches every pixel.
+    display_handle handle{};
+    handle.fd = -1;
+    const display_fb fb{.fb_id = 0,
+                        .handle = 1,
+                        .pitch = 4320 * 4,
+                        .size = FRAME_BYTES,
+                        .map_offset = 0,
+                        .map = map,
+                        .width = 4320,
+                        .height = 2160};
+    stb_tracking_begin();
+    try {
+        const uint32_t format = load_image(handle, fb, path.c_str());
+        if (format != FORMAT_XR24)
+            std::abort();
+        stb_tracking_expect_none_live();
+        return true;
+    } catch (const fatal_stop&) {
+        stb_tracking_free_live();
+        return false;
+    }
 }
 
 } // namespace
@@ -63,6 +111,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::abort();
     temp_folder = tmpl;
     framebuffer = static_cast<unsigned char*>(std::malloc(FRAME_BYTES));
+    second_framebuffer = static_cast<unsigned char*>(std::malloc(FRAME_BYTES));
     MODE_WIDTH = 4320;
     MODE_HEIGHT = 2160;
     return 0;
@@ -77,26 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!write_input(path, data + 1, size - 1))
         std::abort();
 
-    // No device: the plane's format list cannot be read, so decoded images take
-    // the XR24 conversion, the path that touches every pixel.
-    display_handle handle{};
-    handle.fd = -1;
-    const display_fb fb{.fb_id = 0,
-                        .handle = 1,
-                        .pitch = 4320 * 4,
-                        .size = FRAME_BYTES,
-                        .map_offset = 0,
-                        .map = framebuffer,
-                        .width = 4320,
-                        .height = 2160};
-    stb_tracking_begin();
-    try {
-        const uint32_t format = load_image(handle, fb, path.c_str());
-        if (format != FORMAT_XR24)
+    if (load_into(framebuffer, path)) {
+        if (!append_bytes(path))
             std::abort();
-        stb_tracking_expect_none_live();
-    } catch (const fatal_stop&) {
-        stb_tracking_free_live();
+        if (!load_into(second_framebuffer, path) ||
+            std::memcmp(framebuffer, second_framebuffer, FRAME_BYTES) != 0) {
+            std::fprintf(stderr, "the picture changed with bytes appended to the file: it was "
+                                 "accepted from data that ran out\n");
+            std::abort();
+        }
     }
     unlink(path.c_str());
     return 0;

@@ -11,14 +11,17 @@
 
 #include "image_encoders.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -333,6 +336,99 @@ void row_decoder_variants()
                as_bytes(encode_png(blank.data(), FULL_W, FULL_H, two_colours)));
 }
 
+bytes png_chunk(const char* type, const bytes& data)
+{
+    bytes c(type, type + 4);
+    c.insert(c.end(), data.begin(), data.end());
+    bytes out;
+    put32be(out, uint32_t(data.size()));
+    out.insert(out.end(), c.begin(), c.end());
+    put32be(out, uint32_t(crc32(0, c.data(), uInt(c.size()))));
+    return out;
+}
+
+// `chunk` inserted before the first image data chunk of `png`.
+bytes with_chunk(bytes png, const bytes& chunk)
+{
+    const auto idat = std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    png.insert(idat - 4, chunk.begin(), chunk.end());
+    return png;
+}
+
+// Files a hostile operator makes: cut, corrupt, padded, many scans or chunks. Full
+// size where a few kilobytes hold them, so that they reach the decoders.
+void hostile_kinds()
+{
+    auto as_bytes = [](const std::string& s) { return bytes(s.begin(), s.end()); };
+    auto cut = [](const bytes& f, size_t n) { return bytes(f.begin(), f.begin() + long(std::min(n, f.size()))); };
+    const std::vector<uint8_t> px = rgb_pattern(FULL_W, 2);
+    bytes f;
+    stbi_write_bmp_to_func(append_to, &f, FULL_W, FULL_H, 3, rgb_pattern(FULL_W, FULL_H).data());
+    save_image("cut-full.bmp", cut(f, 16384));
+    save_image("header-only-full.bmp", cut(f, 54));
+    f.clear();
+    stbi_write_tga_with_rle = 0;
+    stbi_write_tga_to_func(append_to, &f, FULL_W, FULL_H, 3, rgb_pattern(FULL_W, FULL_H).data());
+    save_image("cut-full.tga", cut(f, 16384));
+    f.clear();
+    stbi_write_tga_with_rle = 1;
+    std::vector<uint8_t> flat(size_t(FULL_W) * FULL_H * 3, 77);
+    stbi_write_tga_to_func(append_to, &f, FULL_W, FULL_H, 3, flat.data());
+    save_image("cut-full-rle.tga", cut(f, 16384));
+    f.clear();
+    std::vector<float> light(size_t(FULL_W) * FULL_H * 3, 0.5f);
+    stbi_write_hdr_to_func(append_to, &f, FULL_W, FULL_H, 3, light.data());
+    save_image("cut-full.hdr", cut(f, 16384));
+    save_image("cut-full.psd", cut(psd(FULL_W, FULL_H, false), 16384));
+    save_image("cut-full.ppm", cut(pnm("P6", FULL_W, FULL_H, 3, false), 64));
+    const bytes full_gif = gif(FULL_W, FULL_H), full_pic = pic(FULL_W, FULL_H);
+    save_image("cut-half-full.gif", cut(full_gif, full_gif.size() / 2));
+    save_image("cut-half-full.pic", cut(full_pic, full_pic.size() / 2));
+
+    // JPEG at full size does not fit the target's inputs: small ones.
+    const bytes jpg = as_bytes(encode_jpeg(rgb_pattern(16, 16).data(), 16, 16, {}));
+    const uint8_t start_of_scan[] = {0xFF, 0xDA};
+    const size_t sos = size_t(std::search(jpg.begin(), jpg.end(), std::begin(start_of_scan),
+                                          std::end(start_of_scan)) - jpg.begin());
+    const size_t scan = sos + 2 + jpg[sos + 2] * 256u + jpg[sos + 3];
+    bytes half = cut(jpg, scan + (jpg.size() - scan) / 2), tables = cut(jpg, scan), garbled = jpg;
+    half.insert(half.end(), {0xFF, 0xD9});
+    tables.insert(tables.end(), {0xFF, 0xD9});
+    std::memset(garbled.data() + scan + 4, 0x55, std::min<size_t>(64, jpg.size() - scan - 6));
+    save_image("lib-half-scan-eoi.jpg", half);
+    save_image("lib-tables-only.jpg", tables);
+    save_image("lib-overwritten.jpg", garbled);
+    std::vector<uint8_t> grey(64);
+    save_image("lib-101-scans.jpg", as_bytes(encode_jpeg(grey.data(), 8, 8, {.components = 1, .h_sampling = 1, .v_sampling = 1, .scans = 101})));
+
+    // Full-size 1-bit PNGs: a pixel beyond a one-entry palette, text and profile
+    // chunks, surplus zeros after the last row.
+    std::vector<uint8_t> indexes(size_t(FULL_W) / 8 * FULL_H, 0);
+    indexes[indexes.size() / 2] = 0x10;
+    bytes beyond = as_bytes(encode_png(indexes.data(), FULL_W, FULL_H,
+                                       {.colour_type = 3, .bit_depth = 1, .palette = {1, 2, 3, 4, 5, 6}}));
+    const auto plte = std::search(beyond.begin(), beyond.end(), std::begin("PLTE"), std::end("PLTE") - 1);
+    plte[-1] = 3; // one entry; the second's bytes go
+    beyond.erase(plte + 7, plte + 10);
+    save_image("lib-full-palette-beyond.png", beyond);
+    std::vector<uint8_t> zero_rows(size_t(FULL_W) / 8 * FULL_H, 0);
+    const bytes grey1 = as_bytes(encode_png(zero_rows.data(), FULL_W, FULL_H, {.colour_type = 0, .bit_depth = 1}));
+    bytes text{'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0, 0x78, 0x9C, 0x03, 0, 0, 0, 0, 1};
+    save_image("lib-full-ztxt.png", with_chunk(with_chunk(grey1, png_chunk("zTXt", text)),
+                                               png_chunk("iCCP", {'i', 'c', 'c', 0, 0, 0x78, 0x9C})));
+    bytes rows(size_t(FULL_W / 8 + 1) * FULL_H + (size_t(1) << 20), 0);
+    bytes stream(compressBound(uLong(rows.size())));
+    uLongf n = stream.size();
+    compress2(stream.data(), &n, rows.data(), uLong(rows.size()), 9);
+    stream.resize(n);
+    const auto idat = std::search(grey1.begin(), grey1.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    bytes surplus(grey1.begin(), idat - 4);
+    const bytes idat_chunk = png_chunk("IDAT", stream), iend = png_chunk("IEND", {});
+    surplus.insert(surplus.end(), idat_chunk.begin(), idat_chunk.end());
+    surplus.insert(surplus.end(), iend.begin(), iend.end());
+    save_image("lib-full-surplus-zeros.png", surplus);
+}
+
 void panelinfo_lines()
 {
     auto line = [](const std::vector<int>& block27, const std::string& tail) {
@@ -405,6 +501,7 @@ int main(int argc, char** argv)
     written_formats();
     handwritten_formats();
     row_decoder_variants();
+    hostile_kinds();
     panelinfo_lines();
     command_lines();
     if (argc == 3)

@@ -157,6 +157,9 @@ TEST(PanelshowDecoded, PngVariantsShowWhatStbImageShows)
     const std::pair<std::string, png_encoding> variants[] = {
         {"grey", {.colour_type = 0}},       {"grey+alpha", {.colour_type = 4}},
         {"palette+tRNS", palette},          {"16-bit", {.bit_depth = 16}},
+        {"palette+tRNS, XR24", palette},
+        {"2-bit palette, interlaced, XR24",
+         {.colour_type = 3, .bit_depth = 2, .interlaced = true, .palette = {9, 8, 7, 60, 50, 40, 1, 2, 3, 200, 100, 0}}},
         {"interlaced, XR24", {.colour_type = 6, .interlaced = true}},
         {"damaged checksum", {}},
     };

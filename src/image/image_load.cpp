@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <stb/stb_image.h>
 #include <unistd.h>
-#include <vector>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -155,23 +154,106 @@ const char* refused_before_decoding(const image_source& src)
                : nullptr;
 }
 
-// The rest of the file after the head, up to what any format stb_image reads
-// could need for a frame of the mode's size (16-bit RGBA planes are 8 bytes a
-// pixel): trailing bytes beyond that are never pixels of this frame.
-std::vector<unsigned char> read_whole(image_source& src, const display_fb& fb)
+// The most any valid encoding of a frame can need, format by format (told by the
+// magic stb_image tests for; TGA has none and comes last): bytes a pixel and a
+// row, on top of room for headers, palettes and comments.
+struct stb_format_budget {
+    const char* magic;
+    size_t magic_len;
+    size_t pixel_bytes;
+    size_t row_bytes;
+    size_t extra;
+};
+
+constexpr size_t HEADER_ROOM = 64 * 1024;
+
+constexpr stb_format_budget STB_BUDGETS[] = {
+    {"BM", 2, 4, 3, 0},                   // 32-bit pixels; 24-bit rows pad to 4 bytes
+    {"GIF8", 4, 2, 0, 0},                 // 12-bit codes, sub-block lengths
+    {"8BPS", 4, 16, 32, 0},               // 16-bit planes of 4 channels, one layer more
+    {"\x53\x80\xF6\x34", 4, 6, 0, 0},     // run counts before every pixel, two packets
+    {"P5", 2, 1, 0, 0},                   // grey bytes
+    {"P6", 2, 3, 0, 0},                   // red, green, blue bytes
+    {"#?", 2, 5, 4, 0},                   // RGBE runs and a header per scanline
+    {"", 0, 5, 0, 65536 * 4},             // TGA: a packet per 32-bit pixel; 64 Ki colour map
+};
+
+size_t stb_budget(const image_source& src, const display_fb& fb)
 {
-    const size_t limit = std::min<size_t>(INT_MAX, size_t{16} * fb.width * fb.height + 65536);
-    std::vector<unsigned char> data(src.head, src.head + src.head_len);
-    src.head_pos = src.head_len;
-    bool more = src.head_len == IMAGE_HEAD_MAX;
-    while (more && data.size() < limit) {
-        const size_t have = data.size();
-        data.resize(std::min(limit, have * 2));
-        const size_t n = source_read(src, data.data() + have, data.size() - have);
-        more = n == data.size() - have;
-        data.resize(have + n);
+    const stb_format_budget* b = STB_BUDGETS;
+    while (b->magic_len != 0 &&
+           (src.head_len < b->magic_len || std::memcmp(src.head, b->magic, b->magic_len) != 0))
+        ++b;
+    return b->pixel_bytes * fb.width * fb.height + b->row_bytes * fb.height + b->extra +
+           HEADER_ROOM;
+}
+
+// stb_image reads through these callbacks, the file once from the start. It asks
+// for data in two ways: refills of its own small buffer (the first read of all
+// goes there), where a short count is only the end of the file and nothing empty
+// is read yet, and whole runs of pixels straight into its image. A refill that
+// gets nothing, or a run that gets less than it asked for, means the decoder has
+// gone on with bytes that are not in the file: the picture is then refused at once
+// (stb_image 2.27 may otherwise spin for ever on the zeros it makes up, as in a
+// Radiance run of length 0).
+struct stb_reader {
+    std::jmp_buf escape;
+    image_source* src;
+    size_t budget; // bytes the decoder may still be given
+    const char* refill_buffer;
+    bool ran_out;
+    bool over_budget;
+};
+
+size_t stb_take(stb_reader& r, char* dst, size_t n)
+{
+    size_t done = 0;
+    while (done < n && r.budget > 0 && source_next_block(*r.src)) {
+        const size_t k = std::min({n - done, r.budget, r.src->head_len - r.src->head_pos});
+        if (dst)
+            std::memcpy(dst + done, r.src->head + r.src->head_pos, k);
+        r.src->head_pos += k;
+        r.budget -= k;
+        done += k;
     }
-    return data;
+    r.over_budget = r.over_budget || (done < n && r.budget == 0);
+    return done;
+}
+
+int stb_read(void* user, char* data, int size)
+{
+    auto& r = *static_cast<stb_reader*>(user);
+    if (!r.refill_buffer)
+        r.refill_buffer = data;
+    const size_t n = stb_take(r, data, static_cast<size_t>(size));
+    r.ran_out = data == r.refill_buffer ? n == 0 : n < static_cast<size_t>(size);
+    if (r.ran_out)
+        std::longjmp(r.escape, 1);
+    return static_cast<int>(n);
+}
+
+// Skipping past the end alone uses nothing (a last row's padding); the next read
+// finds the end.
+void stb_skip(void* user, int n)
+{
+    stb_take(*static_cast<stb_reader*>(user), nullptr, static_cast<size_t>(std::max(n, 0)));
+}
+
+int stb_eof(void* user)
+{
+    const auto& r = *static_cast<stb_reader*>(user);
+    return r.budget == 0 || !source_next_block(*r.src);
+}
+
+// The decoder's pixels, or nullptr. The jump leaves the decoder's own blocks to the
+// process exit, as every failed load does.
+unsigned char* decode_with_stb(stb_reader& reader, int& width, int& height)
+{
+    const stbi_io_callbacks io{.read = stb_read, .skip = stb_skip, .eof = stb_eof};
+    int channels = 0;
+    if (setjmp(reader.escape))
+        return nullptr;
+    return stbi_load_from_callbacks(&io, &reader, &width, &height, &channels, 4);
 }
 
 uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_source& src,
@@ -192,14 +274,18 @@ uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_sour
         check_decoded_size(path, width, bmp && height < 0 ? -long{height} : height);
 
     const char* refusal = sized ? refused_before_decoding(src) : stbi_failure_reason();
-    unsigned char* data = nullptr;
-    if (!refusal) {
-        const std::vector<unsigned char> file = read_whole(src, fb);
-        data = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
-                                     &height, &channels, 4);
-    }
+    if (refusal)
+        refuse_image(path, "stb_image", refusal);
+    stb_reader reader{};
+    reader.src = &src;
+    reader.budget = stb_budget(src, fb);
+    unsigned char* data = decode_with_stb(reader, width, height);
     if (!data)
-        refuse_image(path, "stb_image", refusal ? refusal : stbi_failure_reason());
+        refuse_image(path, "stb_image",
+                     !reader.ran_out       ? stbi_failure_reason()
+                     : reader.over_budget  ? "more data than a frame of this size needs"
+                     : src.read_failed     ? "read error"
+                                           : "file ends early");
     check_decoded_size(path, width, height);
 
     const uint32_t format = copy_decoded(fb, data, plane_order(h));

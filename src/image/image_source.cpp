@@ -39,6 +39,14 @@ void source_read_head(image_source& src)
     src.head_pos = 0;
 }
 
+bool source_next_block(image_source& src)
+{
+    if (src.head_pos < src.head_len)
+        return true;
+    source_read_head(src);
+    return src.head_len > 0;
+}
+
 size_t source_read(image_source& src, void* dst, size_t n)
 {
     auto* out = static_cast<unsigned char*>(dst);

@@ -25,6 +25,10 @@ ssize_t read_until_full(int fd, unsigned char* dst, size_t n);
 // Fills head with the file's first bytes (fewer only when the file ends first).
 void source_read_head(image_source& src);
 
+// Once head has been handed out, the file's next block goes into it: false at the
+// end of the file (or a read error, which sets read_failed).
+bool source_next_block(image_source& src);
+
 // Copies up to n bytes, head first, reading until n bytes arrived or the file
 // ended; a read error ends it too and sets read_failed.
 size_t source_read(image_source& src, void* dst, size_t n);

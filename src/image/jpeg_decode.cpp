@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <type_traits>
 
@@ -14,12 +15,27 @@ namespace {
 
 constexpr size_t INPUT_BLOCK = 64 * 1024;
 
+// A progressive file refines its picture scan by scan, and each scan costs a pass
+// over the whole coefficient buffer. Encoders write about ten; every coefficient
+// of every component on its own, with successive approximation, would still fit.
+constexpr int MAX_SCANS = 100;
+
+// The coefficient buffer of a 4:4:4 progressive frame of 4320 x 2160 is 54 MiB;
+// the library refuses to allocate more than this in all.
+constexpr long MEMORY_MAX = 64L << 20;
+
+// After the last row only the end of the scan and the markers before the end of
+// the image are left to read.
+constexpr size_t AFTER_LAST_ROW_MAX = INPUT_BLOCK;
+
 struct jpeg_reader {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     jpeg_source_mgr input;
+    jpeg_progress_mgr progress;
     std::jmp_buf escape;
     image_source* src;
+    size_t finish_budget; // bytes still allowed after the last row (SIZE_MAX before)
     char reason[JMSG_LENGTH_MAX];
     JOCTET block[INPUT_BLOCK];
 };
@@ -42,6 +58,28 @@ jpeg_reader* reader_of(j_common_ptr info)
 // Warnings (corrupt data the library works around) must not reach standard error.
 void keep_quiet(j_common_ptr) {}
 
+// A warning means the library made up or dropped data (the file ended, a marker
+// came inside the scan data, it resynchronised on corrupt data, the progression
+// refines what was never sent, an unknown colour transform): the picture would not
+// be the file's, so the warning ends the decode as an error does. Only a JFIF
+// version the library does not know loses nothing. Trace messages are ignored.
+void on_message(j_common_ptr info, int level)
+{
+    if (level < 0 && info->err->msg_code != JWRN_JFIF_MAJOR)
+        escape_with_message(info);
+}
+
+void count_scans(j_common_ptr info)
+{
+    auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    if (d->input_scan_number <= MAX_SCANS)
+        return;
+    jpeg_reader* r = reader_of(info);
+    std::snprintf(r->reason, sizeof r->reason, "Scan number %d exceeds maximum scans (%d)",
+                  d->input_scan_number, MAX_SCANS);
+    std::longjmp(r->escape, 1);
+}
+
 void no_init(j_decompress_ptr) {}
 void no_term(j_decompress_ptr) {}
 
@@ -50,7 +88,14 @@ void no_term(j_decompress_ptr) {}
 boolean fill_block(j_decompress_ptr info)
 {
     jpeg_reader* r = reader_of(reinterpret_cast<j_common_ptr>(info));
-    const size_t n = source_read(*r->src, r->block, INPUT_BLOCK);
+    const size_t want = std::min(INPUT_BLOCK, r->finish_budget);
+    const size_t n = want == 0 ? 0 : source_read(*r->src, r->block, want);
+    r->finish_budget -= std::min(r->finish_budget, n);
+    if (n == 0 && want == 0) {
+        std::snprintf(r->reason, sizeof r->reason, "No end of image within %zu bytes of the last row",
+                      AFTER_LAST_ROW_MAX);
+        std::longjmp(r->escape, 1);
+    }
     if (n == 0) {
         info->err->msg_code = r->src->read_failed ? JERR_FILE_READ : JERR_INPUT_EOF;
         info->err->error_exit(reinterpret_cast<j_common_ptr>(info));
@@ -87,14 +132,19 @@ decoder_reader* open_jpeg(image_source& src)
     if (!r)
         return nullptr;
     r->src = &src;
+    r->finish_budget = SIZE_MAX;
     r->info.client_data = r;
     r->info.err = jpeg_std_error(&r->errors);
     r->errors.error_exit = escape_with_message;
+    r->errors.emit_message = on_message;
     r->errors.output_message = keep_quiet;
     if (!create_decompress(r)) {
         std::free(r);
         return nullptr;
     }
+    r->info.mem->max_memory_to_use = MEMORY_MAX;
+    r->progress.progress_monitor = count_scans;
+    r->info.progress = &r->progress;
     r->input = {.next_input_byte = nullptr,
                 .bytes_in_buffer = 0,
                 .init_source = no_init,
@@ -141,7 +191,11 @@ bool read_jpeg_rows(decoder_reader* reader, const frame_rows& out)
             rows[i] = out.map + size_t{first + i} * out.pitch;
         jpeg_read_scanlines(&r->info, rows, count);
     }
-    // The picture is complete: what follows its last row is not read.
+    // The rest of the scan must end where the picture does, at the end marker: data
+    // left over means the decoder lost its place in corrupt data. What follows the
+    // end marker is not read.
+    r->finish_budget = AFTER_LAST_ROW_MAX;
+    jpeg_finish_decompress(&r->info);
     return true;
 }
 

@@ -1,9 +1,27 @@
 #include "image_encoders.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <jpeglib.h>
 #include <png.h>
+
+namespace {
+
+// DC, the AC coefficients' high bits, then two refinement bits, each split into
+// bands so that the scans add up to `count`.
+std::vector<jpeg_scan_info> grey_scans(int count)
+{
+    std::vector<jpeg_scan_info> scans = {{1, {0}, 0, 0, 0, 0}, {1, {0}, 1, 63, 0, 2}};
+    const int first_bands = std::min(63, count - 3);
+    for (const auto& [bands, bit] : {std::pair{first_bands, 2}, std::pair{count - 2 - first_bands, 1}})
+        for (int i = 0; i < bands; ++i)
+            scans.push_back({1, {0}, 1 + i * 63 / bands, (i + 1) * 63 / bands, bit, bit - 1});
+    return scans;
+}
+
+} // namespace
 
 std::string encode_jpeg(const uint8_t* px, int w, int h, const jpeg_encoding& how)
 {
@@ -27,6 +45,12 @@ std::string encode_jpeg(const uint8_t* px, int w, int h, const jpeg_encoding& ho
     c.restart_in_rows = how.restart_rows;
     if (how.progressive)
         jpeg_simple_progression(&c);
+    const std::vector<jpeg_scan_info> scans = how.scans ? grey_scans(how.scans)
+                                                        : std::vector<jpeg_scan_info>{};
+    if (how.scans) {
+        c.scan_info = scans.data();
+        c.num_scans = int(scans.size());
+    }
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(px) + size_t(c.next_scanline) * w * how.components;

@@ -13,6 +13,7 @@ struct jpeg_encoding {
     bool progressive = false;
     int restart_rows = 0; // a restart marker every this many MCU rows (0: none)
     int quality = 90;
+    int scans = 0; // progressive in exactly this many scans (grey only, 3 to 128)
 };
 
 // px: `components` bytes a pixel, rows packed.

@@ -26,6 +26,16 @@ fails() {
     collect "$name"
 }
 
+# refused NAME ARGS...: panelshow should refuse the file; the display's state before
+# and after (NAME.before, NAME.after) must be the same: nothing of the file shows.
+refused() {
+    cat /sys/kernel/debug/dri/0/state >"/tmp/$1.before"
+    fails "$@"
+    cat /sys/kernel/debug/dri/0/state >"/tmp/$1.after"
+    fetch "/tmp/$1.before"
+    fetch "/tmp/$1.after"
+}
+
 collect() {
     fetch "/tmp/$1.stdout"
     fetch "/tmp/$1.stderr"
@@ -42,3 +52,6 @@ fails short_png /data/short.png
 fails short_raw /data/short.rgb
 fails missing_png /data/missing.png
 fails missing_raw /data/missing.rgb
+refused cut_jpeg /data/cut.jpg
+refused cut_png /data/cut.png
+refused cut_bmp /data/cut.bmp

@@ -29,10 +29,15 @@ boot() {
         "$tools/make_test_image" photo-png "$d/photo.png" &&
         "$tools/make_test_image" png "$d/narrow.png" --width 4319 &&
         "$tools/make_test_image" png "$d/short.png" --height 2159 &&
-        "$tools/make_test_image" raw "$d/short.rgb" --bytes $((FRAME_BYTES - 1)) ||
+        "$tools/make_test_image" raw "$d/short.rgb" --bytes $((FRAME_BYTES - 1)) &&
+        "$tools/make_test_image" bmp "$d/photo.bmp" ||
         fail "could not make the test pictures"
+    # Each decoder's files cut at half their length.
+    for f in photo.jpg photo.png photo.bmp; do
+        head -c $(($(wc -c <"$d/$f") / 2)) "$d/$f" >"$d/cut.${f#photo.}" || fail "could not cut $f"
+    done
     files=""
-    for f in frame.rgb alpha.png photo.jpg photo.png narrow.png short.png short.rgb; do
+    for f in frame.rgb alpha.png photo.jpg photo.png narrow.png short.png short.rgb cut.jpg cut.png cut.bmp; do
         files="$files --file $d/$f:/data/$f"
     done
     # shellcheck disable=SC2086
@@ -84,6 +89,16 @@ expect_screen() {
     shift 2
     [ -f "$run/$name.ppm" ] || fail "$name: no screendump; stderr: $(cat "$run/$name.stderr" 2>/dev/null)"
     "$TOOLS/screen_check" "$@" || fail "$name: wrong picture on the screen"
+}
+
+# expect_refused RUN CASE "PATH with DECODER, REASON": the decode failure message, the
+# fatal check, and the display's state as it was before the run.
+expect_refused() {
+    expect_output "$1" "$2" 1 "$MODE_LINE
+error loading image $3
+" "$(fatal "data != 0")"
+    [ -f "$1/$2.before" ] && diff -u "$1/$2.before" "$1/$2.after" >"$1/$2.state.diff" ||
+        fail "$2: the display changed (before first): $(cat "$1/$2.state.diff")"
 }
 
 # A killed panelshow ends with 143 (SIGTERM): it was still holding the image.
@@ -144,6 +159,12 @@ error loading image /data/missing.png with stb_image, can't fopen
         expect_output "$run" missing_raw 1 "$MODE_LINE
 " "$(fatal "fd >= 0")
 panelshow: open /data/missing\.rgb: No such file or directory" ;;
+    CutJpegIsRefusedAndNothingShows)
+        expect_refused "$run" cut_jpeg "/data/cut.jpg with libjpeg, Premature end of input file" ;;
+    CutPngIsRefusedAndNothingShows)
+        expect_refused "$run" cut_png "/data/cut.png with libpng, file ends early" ;;
+    CutBmpIsRefusedAndNothingShows)
+        expect_refused "$run" cut_bmp "/data/cut.bmp with stb_image, file ends early" ;;
     *)
         fail "unknown case $name" ;;
     esac
