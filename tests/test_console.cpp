@@ -225,32 +225,36 @@ TEST_F(KeyPollOtherInput, DevNullIsNeverAKey)
 }
 
 // In a child process: a handler that is missing or reset would kill the test run.
-TEST(StopFlag, SigintSetsTheFlagAndASecondOneIsSurvived)
+TEST(StopFlag, EachStopSignalSetsTheFlagAndASecondOneIsSurvived)
 {
-    EXPECT_EXIT(
-        {
-            install_sigint_handler();
-            stop_requested = 0;
-            raise(SIGINT);
-            const int after_first = stop_requested;
-            raise(SIGINT);
-            std::_Exit(after_first == 1 && stop_requested == 1 ? 0 : 2);
-        },
-        testing::ExitedWithCode(0), "");
+    for (const int sig : STOP_SIGNALS)
+        EXPECT_EXIT(
+            {
+                install_stop_handlers();
+                stop_requested = 0;
+                raise(sig);
+                const int after_first = stop_requested;
+                raise(sig);
+                std::_Exit(after_first == 1 && stop_requested == 1 ? 0 : 2);
+            },
+            testing::ExitedWithCode(0), "")
+            << strsignal(sig);
 }
 
-TEST(StopFlag, HandlerStaysInstalledAndRestartsSystemCalls)
+TEST(StopFlag, HandlersStayInstalledAndRestartSystemCalls)
 {
-    struct sigaction old{};
-    ASSERT_EQ(sigaction(SIGINT, nullptr, &old), 0);
-    install_sigint_handler();
-    struct sigaction now{};
-    ASSERT_EQ(sigaction(SIGINT, nullptr, &now), 0);
-    sigaction(SIGINT, &old, nullptr);
-
-    EXPECT_EQ(now.sa_handler, &handle_sigint);
-    EXPECT_TRUE(now.sa_flags & SA_RESTART) << "interrupted reads would fail with EINTR";
-    EXPECT_FALSE(now.sa_flags & SA_RESETHAND) << "a second Ctrl-C would kill the program";
+    struct sigaction old[std::size(STOP_SIGNALS)]{};
+    for (size_t i = 0; i < std::size(STOP_SIGNALS); ++i)
+        ASSERT_EQ(sigaction(STOP_SIGNALS[i], nullptr, &old[i]), 0);
+    install_stop_handlers();
+    for (size_t i = 0; i < std::size(STOP_SIGNALS); ++i) {
+        struct sigaction now{};
+        ASSERT_EQ(sigaction(STOP_SIGNALS[i], nullptr, &now), 0);
+        sigaction(STOP_SIGNALS[i], &old[i], nullptr);
+        EXPECT_EQ(now.sa_handler, &handle_sigint) << strsignal(STOP_SIGNALS[i]);
+        EXPECT_TRUE(now.sa_flags & SA_RESTART) << "interrupted reads would fail with EINTR";
+        EXPECT_FALSE(now.sa_flags & SA_RESETHAND) << "a second Ctrl-C would kill the program";
+    }
 }
 
 } // namespace

@@ -140,31 +140,37 @@ TEST(TimedCountdown, OneSecondIs99Sleeps)
     EXPECT_EQ(c.sec, 0u);
     EXPECT_EQ(c.nsec, 989999999u) << "a taken second restarts at 989,999,999 ns";
     EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(1000000000)), 99u);
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(1000000000)), 99u);
 }
 
 TEST(TimedCountdown, BelowOneTickEndsBeforeTheFirstSleep)
 {
     countdown c = countdown_from_ns(5000000);
     EXPECT_FALSE(countdown_tick(c));
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(5000000)), 0u);
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(9999999)), 0u);
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(10000000)), 1u);
+    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(5000000)), 0u);
+    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(9999999)), 0u);
+    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(10000000)), 1u);
 }
 
-TEST(TimedCountdown, SleepCountMatchesSteppingTheTicks)
+TEST(TimedCountdown, EverySecondIs99SleepsAfterTheTicksOfItsNanoseconds)
 {
     for (uint64_t ns : {uint64_t{1}, uint64_t{20000000}, uint64_t{999999999}, uint64_t{1000000001},
                         uint64_t{1990000000}, uint64_t{2500000000}, uint64_t{3009999999}}) {
         const countdown c = countdown_from_ns(ns);
-        EXPECT_EQ(countdown_sleeps(c), sleeps_by_stepping(c)) << "display time " << ns << " ns";
+        EXPECT_EQ(sleeps_by_stepping(c), c.nsec / TICK_NSEC + c.sec * 99) << "display time " << ns << " ns";
     }
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(2500000000)), 50u + 2 * 99u);
+    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(2500000000)), 50u + 2 * 99u);
 }
 
 TEST(TimedCountdown, LongestTimeCountsWithoutOverflow)
 {
-    EXPECT_EQ(countdown_sleeps(countdown_from_ns(UINT64_MAX)), 70u + 99u * 18446744073u);
+    // 70 ticks of its nanoseconds, then the first of 18446744073 seconds is taken.
+    countdown c = countdown_from_ns(UINT64_MAX);
+    for (int i = 0; i < 70; ++i)
+        ASSERT_TRUE(countdown_tick(c));
+    EXPECT_EQ(c.sec, 18446744073u);
+    ASSERT_TRUE(countdown_tick(c));
+    EXPECT_EQ(c.sec, 18446744072u);
+    EXPECT_EQ(c.nsec, TICK_SECOND_RESTART_NSEC);
 }
 
 } // namespace

@@ -29,11 +29,6 @@ void install_stop_handler(int sig)
 
 } // namespace
 
-void install_sigint_handler()
-{
-    install_stop_handler(SIGINT);
-}
-
 void install_stop_handlers()
 {
     for (const int sig : STOP_SIGNALS)

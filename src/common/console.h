@@ -9,14 +9,11 @@ extern volatile sig_atomic_t stop_requested;
 // SIGINT handler: stores 1 in stop_requested, nothing else.
 void handle_sigint(int sig);
 
-// Installs handle_sigint for SIGINT so that it stays installed and interrupted
-// system calls restart.
-void install_sigint_handler();
-
 // Every signal that asks a program to end what it shows, as Ctrl-C does.
 inline constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// handle_sigint for each of STOP_SIGNALS, installed as install_sigint_handler does.
+// handle_sigint for each of STOP_SIGNALS, so that it stays installed and
+// interrupted system calls restart.
 void install_stop_handlers();
 
 enum class key_poll : unsigned char {

@@ -20,6 +20,13 @@
 #define FATAL_CHECK_WHY(cond, function, reason) \
     ((cond) ? (void)0 : fatal_check_failed(__FILE__, __LINE__, (function), #cond, (reason)))
 
+// A failure found without a condition to test (the decoder refused the file, the
+// connector has no such mode): the diagnostic names the condition it stands for.
+#define FATAL_FAIL(condition_text, function) \
+    fatal_check_failed(__FILE__, __LINE__, (function), (condition_text))
+#define FATAL_FAIL_WHY(condition_text, function, reason) \
+    fatal_check_failed(__FILE__, __LINE__, (function), (condition_text), (reason))
+
 // A failed system call in words: "CALL: <strerror(error)>\n", in a buffer of its own
 // that lasts until the process ends.
 const char* call_failed(const char* call, int error);

@@ -128,7 +128,6 @@ struct connector_modes {
     drm_mode_get_connector conn;
     std::vector<uint32_t> encoders;
     std::vector<drm_mode_modeinfo> modes;
-    uint32_t mode_count; // modes.size(), under the name the diagnostics use
 };
 
 // Reads one connector: a probe with every count zero (which also makes the kernel
@@ -156,7 +155,6 @@ void read_connector(int fd, uint32_t connector_id, connector_modes& c)
     }
     c.encoders.resize(c.conn.count_encoders);
     c.modes.resize(c.conn.count_modes);
-    c.mode_count = c.conn.count_modes;
 }
 
 void print_mode_list(const connector_modes& c)
@@ -179,12 +177,12 @@ bool choose_mode_by_index(int fd, const display_config& config, uint8_t mode_sel
     read_connector(fd, connectors[0], chosen);
     if (config.print_modes)
         print_mode_list(chosen);
-    if (mode_sel >= chosen.mode_count) {
+    if (mode_sel >= chosen.modes.size()) {
         std::printf("mode index %d is out of range: the connector reports %u modes\n", mode_sel,
                     chosen.conn.count_modes);
-        FATAL_CHECK_WHY(mode_sel < chosen.mode_count, FN,
-                        words("the connector has no mode %d: it reports %u", mode_sel,
-                              chosen.mode_count));
+        FATAL_FAIL_WHY("mode_sel < chosen.mode_count", FN,
+                       words("the connector has no mode %d: it reports %u", mode_sel,
+                             chosen.conn.count_modes));
     }
     mode = chosen.modes[mode_sel];
     MODE_WIDTH = mode.hdisplay;

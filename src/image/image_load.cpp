@@ -66,14 +66,12 @@ uint32_t load_raw(const display_fb& fb, const char* path)
     return FORMAT_XR24;
 }
 
-// The decoder gave no pixels: its reason, then the check the decode path has
-// always failed on.
+// The decoder gave no pixels: its reason, then the diagnostic of a decode that
+// returned no data.
 [[noreturn]] void refuse_image(const char* path, const char* decoder, const char* reason)
 {
     std::printf("error loading image %s with %s, %s\n", path, decoder, reason);
-    const unsigned char* data = nullptr;
-    FATAL_CHECK(data != 0, FN);
-    __builtin_unreachable();
+    FATAL_FAIL("data != 0", FN);
 }
 
 void check_decoded_size(const char* path, long width, long height)

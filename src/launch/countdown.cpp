@@ -17,9 +17,3 @@ bool countdown_tick(countdown& c)
     }
     return true;
 }
-
-uint64_t countdown_sleeps(countdown c)
-{
-    // Every second is one restart tick and 98 more down to below one tick.
-    return c.nsec / TICK_NSEC + c.sec * (TICK_SECOND_RESTART_NSEC / TICK_NSEC + 1);
-}

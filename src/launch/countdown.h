@@ -18,6 +18,3 @@ countdown countdown_from_ns(uint64_t display_ns);
 
 // The counting step of one tick pass. False: the time is up, leave before sleeping.
 bool countdown_tick(countdown& c);
-
-// How many 10 ms sleeps a countdown runs before it is up.
-uint64_t countdown_sleeps(countdown c);
