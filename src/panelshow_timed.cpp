@@ -65,6 +65,7 @@ int main(int argc, char** argv)
         return 1;
 
     backlight_set_percent(args.brightness);
+    // The "0" line tells a reader of the log that the backlight is set and the countdown starts.
     std::printf("%d\n", 0);
 
     const timespec tick{.tv_sec = 0, .tv_nsec = static_cast<long>(TICK_NSEC)};

@@ -45,6 +45,8 @@ uint64_t pair_of(uint32_t even_word, uint32_t odd_word)
 void store_pairs(unsigned char* dst, uint64_t pair, size_t count)
 {
 #if defined(__x86_64__)
+    // x86 only: an x86 core reads every line it stores to unless told not to, while
+    // Arm cores switch to write streaming by themselves on runs of whole-line stores.
     // Non-temporal stores, as memset uses for a frame this size: the lines go
     // to memory without being read first, whatever the length of the run, so a
     // row split into two spans costs no more than one. fill_pattern fences them.

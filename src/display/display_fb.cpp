@@ -56,6 +56,8 @@ void settle_pending_flip(display_handle& h)
             break;
         pollfd pfd{.fd = h.fd, .events = POLLIN, .revents = 0};
         const int ready = poll(&pfd, 1, static_cast<int>(left));
+        // A stop signal only sets the flag the loop reads, so an interrupted wait goes on;
+        // display_wait_flip (panelshow, which handles no signal) reports every failure.
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
@@ -128,6 +130,7 @@ display_fb display_create_fb(display_handle& h)
 
 bool display_plane_has_format(const display_handle& h, uint32_t pixel_format)
 {
+    // Room for more formats than any plane lists (a few dozen at most), so one request does.
     std::array<uint32_t, 256> formats{};
     drm_mode_get_plane plane{.plane_id = h.plane_id,
                              .count_format_types = formats.size(),
@@ -144,7 +147,7 @@ bool display_plane_has_format(const display_handle& h, uint32_t pixel_format)
 void display_flip(display_handle& h, uint32_t fb_id)
 {
     h.prop_value[PROP_FB_ID] = fb_id;
-    h.prop_value[PROP_IN_FENCE_FD] = ~uint64_t{0};
+    h.prop_value[PROP_IN_FENCE_FD] = ~uint64_t{0}; // -1 as the kernel reads it: no fence to wait for
 
     if (h.flip_pending)
         settle_pending_flip(h);

@@ -13,9 +13,6 @@
 #include <stb/stb_image.h>
 #include <unistd.h>
 
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -93,18 +90,16 @@ uint32_t rgba_to_xrgb(uint32_t w)
 void convert_row_to_xrgb(unsigned char* dst, const unsigned char* src, uint32_t width)
 {
     uint32_t x = 0;
-#if defined(__x86_64__)
-    // Four pixels at a time; the compiler does not vectorise the byte swap itself.
-    const __m128i red_blue = _mm_set1_epi32(0x00FF00FF);
-    const __m128i green_alpha = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
+    // Four pixels at a time in the vector unit (SSE2 on x86-64, NEON on arm64): the
+    // compiler does not vectorise the byte swap itself at -O2.
+    using pixels4 = uint32_t __attribute__((vector_size(16)));
     for (; x + 4 <= width; x += 4) {
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + size_t{x} * 4));
-        __m128i rb = _mm_and_si128(w, red_blue);
-        rb = _mm_or_si128(_mm_slli_epi32(rb, 16), _mm_srli_epi32(rb, 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + size_t{x} * 4),
-                         _mm_or_si128(rb, _mm_and_si128(w, green_alpha)));
+        pixels4 w;
+        std::memcpy(&w, src + size_t{x} * 4, sizeof w);
+        const pixels4 red_blue = w & 0x00FF00FFu;
+        w = (w & 0xFF00FF00u) | red_blue << 16 | red_blue >> 16;
+        std::memcpy(dst + size_t{x} * 4, &w, sizeof w);
     }
-#endif
     for (; x < width; ++x) {
         uint32_t w;
         std::memcpy(&w, src + size_t{x} * 4, sizeof w);
