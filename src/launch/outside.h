@@ -2,6 +2,7 @@
 // place of this process (lightsout).
 #pragma once
 
+#include <ctime>
 #include <sys/types.h>
 
 struct outside_program {
@@ -19,6 +20,7 @@ struct outside_start {
     bool forked;
     int error;  // errno of the failed fork or exec
     int out_fd; // read end of the child's stdout when captured, else -1
+    timespec started; // CLOCK_MONOTONIC just before the fork
 };
 
 // fork, then exec in the child. A pipe closed on exec tells us whether the exec
