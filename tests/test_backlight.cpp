@@ -268,15 +268,17 @@ TEST_F(BacklightFixed, OffWritesZero)
 
 TEST_F(BacklightFixed, PreparedWriteLandsOnlyWhenFinishedAndAbandonedNever)
 {
+    // A plain file, as on the virtual panel, shows the lit level until "off" is due.
+    backlight_set_fixed(1, dir());
     backlight_write off{};
     EXPECT_EQ(printed([&] { off = backlight_prepare_fixed(0, dir()); }), "");
-    EXPECT_EQ(brightness(), "") << "written before its moment";
+    EXPECT_EQ(brightness(), "193\n") << "changed before its moment";
     EXPECT_EQ(printed([&] { backlight_finish(off); }), "");
     EXPECT_EQ(brightness(), "0\n");
 
     backlight_write on = backlight_prepare_fixed(1, dir());
     EXPECT_EQ(printed([&] { backlight_abandon(on); }), "");
-    EXPECT_EQ(brightness(), "");
+    EXPECT_EQ(brightness(), "0\n");
     EXPECT_EQ(on.fd, -1);
 
     // A missing device is reported when the write was due, never for an abandoned one.

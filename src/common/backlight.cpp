@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <string>
 #include <unistd.h>
 
@@ -106,11 +108,16 @@ void backlight_set_fixed(int on, const char* dir)
 
 backlight_write backlight_prepare_fixed(int on, const char* dir)
 {
-    backlight_write w{.fd = -1, .level = on != 0 ? 193 : 0, .text = {}, .len = 0, .dir = dir};
+    backlight_write w{.fd = -1, .level = on != 0 ? 193 : 0, .text = {}, .len = 0, .cut = false,
+                      .dir = dir};
     w.len = static_cast<unsigned>(std::snprintf(w.text, sizeof w.text, "%d\n", w.level));
-    // As stdio's "w", and kept from the image programs that start meanwhile.
+    // Not emptied on opening, unlike stdio's "w": a plain file standing in for
+    // the device (the virtual panel's) keeps the level it shows until the new
+    // one is due, and is cut to it then. sysfs needs no cut.
     const std::string path = std::string{dir} + "/brightness";
-    w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    struct statfs fs{};
+    w.cut = w.fd >= 0 && fstatfs(w.fd, &fs) == 0 && fs.f_type != SYSFS_MAGIC;
     return w;
 }
 
@@ -131,6 +138,8 @@ void backlight_finish(backlight_write& w)
         else if (errno != EINTR)
             err = errno;
     }
+    if (err == 0 && w.cut)
+        (void)!ftruncate(w.fd, w.len); // a FIFO or a device cannot be cut: nothing to do
     if (close(w.fd) != 0 && err == 0)
         err = errno;
     w.fd = -1;

@@ -20,6 +20,7 @@ struct backlight_write {
     int level;
     char text[8];
     unsigned len;
+    bool cut; // not sysfs: cut the file to the new level after writing it
     const char* dir;
 };
 backlight_write backlight_prepare_fixed(int on, const char* dir = BACKLIGHT_DIR);
