@@ -19,12 +19,15 @@ timespec monotonic_now();
 timespec later_by(timespec t, timespec d);
 
 // Waits until deadline (CLOCK_MONOTONIC), or less when one of stops (held
-// blocked) arrives; it wakes at the deadline to within the platform's wake-up
-// latency. True when the deadline has passed and no stop was requested; a stop
-// sets stop_requested. A pending stop is taken even when the deadline has passed.
+// blocked) arrives. It sleeps until just before the deadline and watches the
+// clock for the rest, so it ends within a few microseconds of it unless the
+// machine holds the process up. True when the deadline has passed and no stop
+// was requested; a stop sets stop_requested. A pending stop is taken even when
+// the deadline has passed.
 bool wait_until_unless_stopped(timespec deadline, const sigset_t& stops);
 
-// The same for duration from now.
+// The same for duration from now, by sleeping alone (late by the wake-up
+// latency): for waits whose end needs no precision.
 bool wait_unless_stopped(timespec duration, const sigset_t& stops);
 
 // Timer slack of 1 ns and, where the system allows it, real-time priority
