@@ -60,8 +60,10 @@ def run_once(shim, runner, scratch):
 
 
 def summary(values):
+    within = [sum(abs(v) <= limit for v in values) for limit in (0.1, 0.25, 1.0)]
     return (f"median {statistics.median(values):+.3f}  min {min(values):+.3f}  "
-            f"max {max(values):+.3f}")
+            f"max {max(values):+.3f}  within 0.1/0.25/1 ms: "
+            + "/".join(str(n) for n in within) + f" of {len(values)}")
 
 
 def main():
