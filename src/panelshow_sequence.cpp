@@ -24,8 +24,11 @@ enum class entry_end : bool { done, stopped };
 // One entry: its image program started, settled, lit for the display time and
 // killed; at most one child lives at a time. A stop signal ends any wait: the
 // backlight goes off and the child is killed and reaped before this returns.
+// Each wait ends at a deadline taken where its time begins: the settle time at
+// the fork, the lit time when the "on" level has reached the device (its close).
+// Each write is made ready before its deadline, so only write and close follow.
 entry_end show_entry(const char* name, const std::string& path, const char* mode_text,
-                     sequence_delay settle, sequence_delay lit, const sigset_t& waking,
+                     sequence_delay settle, sequence_delay lit, const sigset_t& stops,
                      bool& first_image)
 {
     std::printf("found image %s\n", path.c_str());
@@ -40,22 +43,30 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
         return entry_end::done;
     std::printf("manage backlight for %s\n", name);
 
-    bool whole = wait_unless_stopped(to_timespec(first_image ? FIRST_SETTLE : settle), waking);
+    backlight_write on = backlight_prepare_fixed(1);
+    const timespec settled =
+        later_by(child.started, to_timespec(first_image ? FIRST_SETTLE : settle));
+    bool whole = wait_until_unless_stopped(settled, stops);
     bool reaped = false;
     int status = child.status;
     if (whole && (child.pid == 0 || child_has_ended(child.pid, status))) {
         reaped = true;
+        backlight_abandon(on);
         // Not lit, as nothing is on the panels; the timing stays. A stop that came
         // with the child's end (Ctrl-C reaches both) is taken as a stop.
-        whole = wait_unless_stopped({0, 0}, waking);
+        whole = wait_unless_stopped({0, 0}, stops);
         if (whole)
             print_ended_early(name, status);
     } else if (whole) {
-        backlight_set_fixed(1);
+        backlight_finish(on);
+    } else {
+        backlight_abandon(on);
     }
+    const timespec lit_end = later_by(monotonic_now(), to_timespec(lit));
+    backlight_write off = backlight_prepare_fixed(0);
     if (whole)
-        whole = wait_unless_stopped(to_timespec(lit), waking);
-    backlight_set_fixed(0);
+        whole = wait_until_unless_stopped(lit_end, stops);
+    backlight_finish(off);
     if (whole)
         std::printf("close %s\n", name);
     if (!reaped && !kill_and_reap(child.pid))
@@ -85,7 +96,7 @@ int main(int argc, char** argv)
     // Whole lines in order even into a pipe shared with the children, and nothing
     // left in the buffer that fork would copy or exec would drop.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const sigset_t waking = hold_launcher_signals();
+    const sigset_t stops = hold_launcher_signals();
 
     const sequence_args args = parse_sequence_args(argc, argv);
     if (args.outcome != args_outcome::run) {
@@ -117,6 +128,7 @@ int main(int argc, char** argv)
     char mode_text[4];
     std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
 
+    enter_precise_waits();
     bool first_image = true;
     bool stopped = false;
     for (const dirent* entry = readdir(dir); entry != nullptr && !stopped; entry = readdir(dir)) {
@@ -126,11 +138,11 @@ int main(int argc, char** argv)
             const std::string path = std::string(args.directory) + "/" + name;
             const sequence_delay lit =
                 lit_time(display.delay, first_image ? FIRST_EXTRA_NSEC : LATER_EXTRA_NSEC);
-            stopped = show_entry(name, path, mode_text, settle.delay, lit, waking,
+            stopped = show_entry(name, path, mode_text, settle.delay, lit, stops,
                                  first_image) == entry_end::stopped;
         }
         // A stop during the pause ends the sequence before the next entry starts.
-        if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, waking)) {
+        if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, stops)) {
             std::printf("stopped at %s\n", name);
             stopped = true;
         }
@@ -138,6 +150,7 @@ int main(int argc, char** argv)
 
     std::puts("reached end of images");
     closedir(dir);
+    leave_precise_waits();
     exec_outside(LAUNCHER, LIGHTSOUT_PATH);
     return 1; // the displays stay on
 }

@@ -2,12 +2,17 @@
 #include "cli/sequence_args.h"
 #include "launch/sequence_timing.h"
 #include "launch/child.h"
+#include "launch/outside.h"
+#include "launch/stop_signals.h"
+#include "common/console.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +100,100 @@ TEST(SequenceDelay, FirstImageSettlesFor1200Milliseconds)
     const timespec t = to_timespec(FIRST_SETTLE);
     EXPECT_EQ(t.tv_sec, 1);
     EXPECT_EQ(t.tv_nsec, 200000000);
+}
+
+int64_t ns(timespec t)
+{
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+// The waits take a stop signal held blocked; SIGUSR1 stands in for the four.
+struct held_stop {
+    sigset_t stops;
+    held_stop()
+    {
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGUSR1);
+        sigprocmask(SIG_BLOCK, &stops, nullptr);
+    }
+    ~held_stop()
+    {
+        const timespec none{0, 0};
+        while (sigtimedwait(&stops, nullptr, &none) > 0) {
+        }
+        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+        stop_requested = 0;
+    }
+};
+
+TEST(SequenceWait, PendingStopEndsEitherWaitAtOnceAndElapsedOneOnlyWithout)
+{
+    const timespec hour{3600, 0};
+    const timespec past{0, 0};
+    const struct {
+        const char* what;
+        bool precise; // wait_until_unless_stopped, else wait_unless_stopped
+        timespec time;
+        bool stop_pending;
+        bool whole;
+    } cases[] = {
+        {"deadline an hour ahead, stop pending", true, hour, true, false},
+        {"deadline passed, stop pending", true, past, true, false},
+        {"deadline passed, no stop", true, past, false, true},
+        {"an hour, stop pending", false, hour, true, false},
+        {"no time, stop pending", false, past, true, false},
+        {"no time, no stop", false, past, false, true},
+    };
+    for (const auto& c : cases) {
+        held_stop held;
+        if (c.stop_pending)
+            raise(SIGUSR1);
+        const bool whole = c.precise
+                               ? wait_until_unless_stopped(
+                                     c.time.tv_sec == 0 ? c.time : later_by(monotonic_now(), c.time),
+                                     held.stops)
+                               : wait_unless_stopped(c.time, held.stops);
+        EXPECT_EQ(whole, c.whole) << c.what;
+        EXPECT_EQ(stop_requested, c.whole ? 0 : 1) << c.what;
+    }
+}
+
+TEST(SequenceWait, NeverEndsBeforeItsDeadline)
+{
+    held_stop held;
+    const timespec deadline = later_by(monotonic_now(), {0, 2000000});
+    EXPECT_TRUE(wait_until_unless_stopped(deadline, held.stops));
+    EXPECT_GE(ns(monotonic_now()), ns(deadline));
+}
+
+TEST(SequenceWait, ChildStartCarriesItsForkTime)
+{
+    const timespec before = monotonic_now();
+    const char* const argv[] = {"/bin/true", nullptr};
+    const outside_start child = start_outside({.path = "/bin/true", .argv = argv});
+    const timespec after = monotonic_now();
+    ASSERT_GT(child.pid, 0);
+    kill_and_reap(child.pid);
+    EXPECT_LE(ns(before), ns(child.started));
+    EXPECT_LE(ns(child.started), ns(after));
+}
+
+TEST(SequenceWait, RealTimePriorityStaysWithTheRunner)
+{
+    enter_precise_waits();
+    if (sched_getscheduler(0) == SCHED_OTHER)
+        GTEST_SKIP() << "real-time priority refused here; the runner goes on without it";
+    EXPECT_EQ(sched_getscheduler(0), SCHED_FIFO | SCHED_RESET_ON_FORK);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(sched_getscheduler(0) == SCHED_OTHER ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << "an image program would run at real-time priority";
+    leave_precise_waits();
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER) << "lightsout would run at real-time priority";
+    EXPECT_NE(prctl(PR_GET_TIMERSLACK), 1) << "lightsout would keep the 1 ns slack";
 }
 
 TEST(KilledChild, IsReapedBeforeReturning)

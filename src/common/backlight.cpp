@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -98,10 +102,55 @@ void backlight_set_percent(int percent, const char* dir)
 
 void backlight_set_fixed(int on, const char* dir)
 {
-    FILE* brightness = open_in(dir, "brightness", "w");
-    if (brightness == nullptr) {
+    backlight_write w = backlight_prepare_fixed(on, dir);
+    backlight_finish(w);
+}
+
+backlight_write backlight_prepare_fixed(int on, const char* dir)
+{
+    backlight_write w{.fd = -1, .level = on != 0 ? 193 : 0, .text = {}, .len = 0, .cut = false,
+                      .dir = dir};
+    w.len = static_cast<unsigned>(std::snprintf(w.text, sizeof w.text, "%d\n", w.level));
+    // Not emptied on opening, unlike stdio's "w": a plain file standing in for
+    // the device (the virtual panel's) keeps the level it shows until the new
+    // one is due, and is cut to it then. sysfs needs no cut.
+    const std::string path = std::string{dir} + "/brightness";
+    w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    struct statfs fs{};
+    w.cut = w.fd >= 0 && fstatfs(w.fd, &fs) == 0 && fs.f_type != SYSFS_MAGIC;
+    return w;
+}
+
+void backlight_finish(backlight_write& w)
+{
+    if (w.fd < 0) {
         std::puts("Could not open brightness file");
         return;
     }
-    write_level(brightness, on != 0 ? 193 : 0, dir);
+    // sysfs takes the level at the write; a refused one fails there.
+    int err = 0;
+    for (unsigned done = 0; done < w.len && err == 0;) {
+        const ssize_t n = write(w.fd, w.text + done, w.len - done);
+        if (n > 0)
+            done += static_cast<unsigned>(n);
+        else if (n == 0)
+            err = EIO;
+        else if (errno != EINTR)
+            err = errno;
+    }
+    if (err == 0 && w.cut)
+        (void)!ftruncate(w.fd, w.len); // a FIFO or a device cannot be cut: nothing to do
+    if (close(w.fd) != 0 && err == 0)
+        err = errno;
+    w.fd = -1;
+    if (err != 0)
+        std::printf("Could not write brightness %d to %s/brightness: %s\n", w.level, w.dir,
+                    std::strerror(err));
+}
+
+void backlight_abandon(backlight_write& w)
+{
+    if (w.fd >= 0)
+        close(w.fd);
+    w.fd = -1;
 }

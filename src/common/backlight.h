@@ -10,3 +10,19 @@ void backlight_set(int on, const char* dir = BACKLIGHT_DIR);
 void backlight_set_percent(int percent, const char* dir = BACKLIGHT_DIR);
 // on == 0: "0\n"; otherwise the raw level "193\n".
 void backlight_set_fixed(int on, const char* dir = BACKLIGHT_DIR);
+
+// backlight_set_fixed in two steps, for a write that must land at a set moment:
+// prepare opens the file and formats the level ahead of time, so finish has only
+// the write and the close left. Messages come from finish, as backlight_set_fixed
+// prints them; abandon closes the file without writing or printing.
+struct backlight_write {
+    int fd; // -1: the file could not be opened
+    int level;
+    char text[8];
+    unsigned len;
+    bool cut; // not sysfs: cut the file to the new level after writing it
+    const char* dir;
+};
+backlight_write backlight_prepare_fixed(int on, const char* dir = BACKLIGHT_DIR);
+void backlight_finish(backlight_write& w);
+void backlight_abandon(backlight_write& w);

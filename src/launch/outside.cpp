@@ -63,6 +63,8 @@ outside_start start_outside(const outside_program& program)
     }
 
     std::fflush(stdout);
+    timespec started{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
     const pid_t pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls from here on: this is a copy of a process
@@ -97,14 +99,17 @@ outside_start start_outside(const outside_program& program)
     close(exec_report[0]);
     if (got <= 0) // closed by a successful exec
         return outside_start{.pid = pid, .forked = true, .error = 0, .status = 0,
-                             .out_fd = program.capture_stdout ? out[0] : -1};
+                             .out_fd = program.capture_stdout ? out[0] : -1,
+                             .started = started};
 
     if (program.capture_stdout)
         close(out[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return failed(program, true, exec_error, status);
+    outside_start start = failed(program, true, exec_error, status);
+    start.started = started;
+    return start;
 }
 
 void exec_outside(const char* launcher, const char* path)

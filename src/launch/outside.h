@@ -2,6 +2,7 @@
 // place of this process (lightsout).
 #pragma once
 
+#include <ctime>
 #include <sys/types.h>
 
 struct outside_program {
@@ -20,6 +21,7 @@ struct outside_start {
     int error;  // errno of the failed fork or exec
     int status; // wait status of a forked child that could not run the program
     int out_fd; // read end of the child's stdout when captured, else -1
+    timespec started; // CLOCK_MONOTONIC just before the fork
 };
 
 // fork, then exec in the child. A pipe closed on exec tells us whether the exec
