@@ -38,6 +38,10 @@ release() {
     collect "$1"
 }
 
+# qxl (Linux 6.1) sizes the first primary surface after boot 64 x 64 (its monitors config is empty
+# until a commit has gone through), which blanks that picture: one commit first, as a console's would.
+if [ "$VP_GPU" = qxl ]; then hold prime /data/frame.rgb; release prime; fi
+
 hold raw /data/frame.rgb && snap raw
 release raw
 hold png /data/photo.png && snap png
