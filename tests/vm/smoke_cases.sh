@@ -105,10 +105,14 @@ lines /tmp/pd.stdout "Background:" 1 && settle pd 5 && snap pd_start
 end pd
 
 # lightsout takes the CRTC down: no CRTC active, no framebuffer on a plane.
+# The device stays open here until the state is read: where a console runs (bochs),
+# the kernel restores its mode once the last user has closed the device.
 hold lit /data/frame.rgb
+exec 9</dev/dri/card0
 kill "$PID"; wait "$PID"
 lightsout >/tmp/lightsout.stdout 2>/tmp/lightsout.stderr
 echo $? >/tmp/lightsout.status
 cat /sys/kernel/debug/dri/0/state >/tmp/state_after_lightsout
+exec 9<&-
 collect lightsout
 fetch /tmp/state_after_lightsout
