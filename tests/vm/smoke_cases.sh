@@ -38,6 +38,10 @@ release() {
     collect "$1"
 }
 
+# qxl (Linux 6.1) sizes the first primary surface after boot 64 x 64 (its monitors config is empty
+# until a commit has gone through), which blanks that picture: one commit first, as a console's would.
+if [ "$VP_GPU" = qxl ]; then hold prime /data/frame.rgb; release prime; fi
+
 hold raw /data/frame.rgb && snap raw
 release raw
 hold png /data/photo.png && snap png
@@ -101,10 +105,14 @@ lines /tmp/pd.stdout "Background:" 1 && settle pd 5 && snap pd_start
 end pd
 
 # lightsout takes the CRTC down: no CRTC active, no framebuffer on a plane.
+# The device stays open here until the state is read: where a console runs (bochs),
+# the kernel restores its mode once the last user has closed the device.
 hold lit /data/frame.rgb
+exec 9</dev/dri/card0
 kill "$PID"; wait "$PID"
 lightsout >/tmp/lightsout.stdout 2>/tmp/lightsout.stderr
 echo $? >/tmp/lightsout.status
 cat /sys/kernel/debug/dri/0/state >/tmp/state_after_lightsout
+exec 9<&-
 collect lightsout
 fetch /tmp/state_after_lightsout
