@@ -22,11 +22,14 @@ struct delay_reading {
     sequence_delay delay;
 };
 
+// Fixed timings: the lab's recorded exposures assume these values, so they are not
+// options. The first entry's image program brings the display up from off, hence its
+// own settle time and a longer extra; a text that reads as 0 waits just under 1 s.
 inline constexpr uint64_t DELAY_FALLBACK_NSEC = 999999999;
 inline constexpr sequence_delay FIRST_SETTLE{1, 200000000};
 inline constexpr uint64_t FIRST_EXTRA_NSEC = 124500000;
 inline constexpr uint64_t LATER_EXTRA_NSEC = 24900000;
-inline constexpr unsigned ENTRY_PAUSE_USEC = 10000;
+inline constexpr unsigned ENTRY_PAUSE_USEC = 10000; // between entries, so one child is gone before the next
 
 delay_reading read_delay(const char* text);
 
