@@ -1,6 +1,7 @@
 // Framebuffer, commit and flip-event handling against the fake device.
 #include "display/display.h"
 #include "display_test_support.h"
+#include "support/fatal_conditions.h"
 #include "support/printed.h"
 
 #include <drm_fourcc.h>
@@ -107,40 +108,31 @@ TEST(DisplayFramebuffer, PlaneFormatQueryFollowsThePlanesList)
     EXPECT_TRUE(display_plane_has_format(h, FORMAT_XR24));
 }
 
-struct fb_failure_case {
-    fake_req request;
-    const char* condition;
-    const char* call;
-};
-
-class DisplayFramebufferFailure : public testing::TestWithParam<fb_failure_case> {};
+// Each step of making the framebuffer failed; the diagnostic and the call its
+// reason names are the request's row in FATAL_CONDITIONS.
+class DisplayFramebufferFailure : public testing::TestWithParam<fatal_condition> {};
 
 TEST_P(DisplayFramebufferFailure, NamesTheFunctionTheProgramChose)
 {
-    const fb_failure_case c = GetParam();
+    const fatal_condition c = GetParam();
+    fake_req request;
+    ASSERT_TRUE(fake_req_from_name(c.request, request)) << c.request;
     for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY}) {
         EXPECT_EXIT(
             {
                 display_handle h = ready(fake_default_device(), *cfg);
-                fake_drm_fail({c.request, 1, 1, ENOMEM});
+                fake_drm_fail({request, 1, 1, ENOMEM});
                 display_create_fb(h);
             },
-            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, c.condition,
+            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, escape_regex(c.condition),
                                           std::string(c.call) + ": Cannot allocate memory"));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, DisplayFramebufferFailure,
-                         testing::Values(fb_failure_case{fake_req::CREATE_DUMB, "!ret",
-                                                         "DRM_IOCTL_MODE_CREATE_DUMB"},
-                                         fb_failure_case{fake_req::MAP_DUMB, "!ret",
-                                                         "DRM_IOCTL_MODE_MAP_DUMB"},
-                                         fb_failure_case{fake_req::MMAP, "mem != MAP_FAILED",
-                                                         "mmap"},
-                                         fb_failure_case{fake_req::ADDFB2, "!ret",
-                                                         "DRM_IOCTL_MODE_ADDFB2"}),
-                         [](const testing::TestParamInfo<fb_failure_case>& info) {
-                             return std::string(fake_req_name(info.param.request));
+                         testing::ValuesIn(fatal_conditions_of(fatal_step::framebuffer)),
+                         [](const testing::TestParamInfo<fatal_condition>& info) {
+                             return std::string(info.param.request);
                          });
 
 TEST(DisplayFlip, CommitSendsTheWholeStateInObjectOrder)
