@@ -248,19 +248,25 @@ TEST(DisplayInitPlaneChoice, FirstPlaneThatCanDriveTheCrtcIsChosenAndItsCommitAc
     EXPECT_TRUE(fake_drm_calls().back().ok) << "the commit of the chosen plane is accepted";
 }
 
-TEST(DisplayInitPlaneChoice, NoPlaneForTheCrtcStopsSayingSo)
+// display_init on `dev` ends the process: status 1, its diagnostic and the reason.
+void expect_init_stops(const fake_device& dev, const std::string& condition_regex,
+                       const std::string& reason, const display_config& cfg = PANELSHOW_DISPLAY)
 {
-    fake_device dev = one_plane_per_crtc();
-    dev.planes[1].possible_crtcs = 0b01;
     EXPECT_EXIT(
         {
             fake_drm_reset(dev);
             display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
+            display_init(h, cfg);
         },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "plane_id != 0",
-                   "none of the 2 planes can drive CRTC 32"));
+        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", condition_regex, reason))
+        << reason;
+}
+
+TEST(DisplayInitPlaneChoice, NoPlaneForTheCrtcStopsSayingSo)
+{
+    fake_device dev = one_plane_per_crtc();
+    dev.planes[1].possible_crtcs = 0b01;
+    expect_init_stops(dev, "plane_id != 0", "none of the 2 planes can drive CRTC 32");
 }
 
 TEST(DisplayRefusal, HoldersAreTheOtherProcessesWithTheDeviceOpen)
@@ -361,57 +367,34 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DisplayInitFailures, NoPlanesStopBeforeAnyConnectorIsRead)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            dev.planes.clear();
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!ret && plane_res\\.count_planes >= 1",
-                   "the device reports no planes"));
+    fake_device dev = fake_default_device();
+    dev.planes.clear();
+    dev.log_path = log.path;
+    expect_init_stops(dev, "!ret && plane_res\\.count_planes >= 1", "the device reports no planes");
     EXPECT_EQ(log.text().find("GETCONNECTOR"), std::string::npos) << log.text();
 }
 
 TEST(DisplayInitFailures, NoConnectorMeansNoMatchingModeInEveryForm)
 {
-    for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY, &PANELDEFECT_DISPLAY}) {
-        EXPECT_EXIT(
-            {
-                fake_device dev = fake_default_device();
-                dev.connectors.clear();
-                fake_drm_reset(dev);
-                display_handle h{};
-                display_init(h, *cfg, 0);
-            },
-            ExitedWithCode(1),
-            fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
-                       "the device lists no connector"));
-    }
+    fake_device dev = fake_default_device();
+    dev.connectors.clear();
+    for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY, &PANELDEFECT_DISPLAY})
+        expect_init_stops(dev, "!\"could not find matching mode\"", "the device lists no connector",
+                          *cfg);
 }
 
 TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            fake_device parsed;
-            std::vector<fake_failure> none;
-            fake_drm_configure("conn=3840x2160@60;conn=4320x2161@75", parsed, none);
-            dev.connectors = parsed.connectors;
-            dev.encoders = parsed.encoders;
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELDEFECT_DISPLAY);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
-                   "none of the 2 connectors offers a 4320 x 2160 mode"));
+    fake_device dev = fake_default_device();
+    fake_device parsed;
+    std::vector<fake_failure> none;
+    fake_drm_configure("conn=3840x2160@60;conn=4320x2161@75", parsed, none);
+    dev.connectors = parsed.connectors;
+    dev.encoders = parsed.encoders;
+    dev.log_path = log.path;
+    expect_init_stops(dev, "!\"could not find matching mode\"",
+                      "none of the 2 connectors offers a 4320 x 2160 mode", PANELDEFECT_DISPLAY);
     std::string text = log.text();
     size_t reads = 0;
     for (size_t at = 0; (at = text.find("GETCONNECTOR ok", at)) != std::string::npos; ++at)
@@ -422,19 +405,11 @@ TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
 TEST(DisplayInitFailures, MissingPlanePropertyStopsAfterTheBlobIsCreated)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            dev.missing_props = {"IN_FENCE_FD"};
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init",
-                   "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)",
-                   "properties missing: plane IN_FENCE_FD"));
+    fake_device dev = fake_default_device();
+    dev.missing_props = {"IN_FENCE_FD"};
+    dev.log_path = log.path;
+    expect_init_stops(dev, "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)",
+                      "properties missing: plane IN_FENCE_FD");
     EXPECT_NE(log.text().find("CREATEPROPBLOB ok"), std::string::npos) << log.text();
 }
 
@@ -459,15 +434,7 @@ TEST(DisplayInitFailures, EncoderWithoutAnyPossibleCrtcIsRefused)
     fake_device dev = fake_default_device();
     dev.encoders[0].crtc_id = 0;
     dev.encoders[0].possible_crtcs = 0;
-    EXPECT_EXIT(
-        {
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "enc\\.possible_crtcs != 0",
-                   "encoder 51 has no CRTC and can drive none"));
+    expect_init_stops(dev, "enc\\.possible_crtcs != 0", "encoder 51 has no CRTC and can drive none");
 }
 
 } // namespace
