@@ -47,7 +47,7 @@ protected:
     }
 
     // Runs call and returns what it printed on stdout.
-    std::string printed(const std::function<void()>& call)
+    std::string stdout_of(const std::function<void()>& call)
     {
         std::fflush(stdout);
         testing::internal::CaptureStdout();
@@ -84,7 +84,7 @@ using BacklightFixed = BacklightDevice;
 TEST_F(BacklightOn, OnWritesTheMaximumAsRead)
 {
     set_max("255\n");
-    EXPECT_EQ(printed([&] { backlight_set(1, dir()); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_set(1, dir()); }), "");
     EXPECT_EQ(brightness(), "255\n");
 }
 
@@ -97,7 +97,7 @@ TEST_F(BacklightOn, AnyNonZeroFlagMeansOn)
 
 TEST_F(BacklightOn, OffWritesZeroWithoutMaxFileAndPrintsNothing)
 {
-    EXPECT_EQ(printed([&] { backlight_set(0, dir()); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_set(0, dir()); }), "");
     EXPECT_EQ(brightness(), "0\n");
 }
 
@@ -125,7 +125,7 @@ TEST_F(BacklightPercent, LevelIsPercentOverHundredTimesMaxTruncated)
     };
     for (const percent_case& c : cases) {
         set_max(c.max);
-        const std::string out = printed([&] { backlight_set_percent(c.percent, dir()); });
+        const std::string out = stdout_of([&] { backlight_set_percent(c.percent, dir()); });
         EXPECT_EQ(brightness(), c.level) << "max " << c.max << "percent " << c.percent;
         EXPECT_EQ(out, "") << "max " << c.max << "percent " << c.percent;
     }
@@ -135,7 +135,7 @@ TEST_F(BacklightPercent, ZeroOrNegativeWritesZeroWithoutMaxFile)
 {
     for (const int percent : {0, -5, -1000}) {
         write_file("brightness", OLD_LEVEL);
-        EXPECT_EQ(printed([&] { backlight_set_percent(percent, dir()); }), "")
+        EXPECT_EQ(stdout_of([&] { backlight_set_percent(percent, dir()); }), "")
             << "percent " << percent;
         EXPECT_EQ(brightness(), "0\n") << "percent " << percent;
     }
@@ -155,7 +155,7 @@ TEST_F(BacklightFailure, LettersInMaxFileReportBothMessagesAndWriteNothing)
     for_both_on_calls(
         [&](const char* name, const std::function<void()>& call) {
             write_file("brightness", OLD_LEVEL);
-            EXPECT_EQ(printed(call),
+            EXPECT_EQ(stdout_of(call),
                       "Error reading number from file!\nerror reading max brightness\n")
                 << name;
             EXPECT_EQ(brightness(), "") << name;
@@ -166,7 +166,7 @@ TEST_F(BacklightFailure, LettersInMaxFileReportBothMessagesAndWriteNothing)
 TEST_F(BacklightFailure, EmptyMaxFileIsNoNumber)
 {
     set_max("");
-    EXPECT_EQ(printed([&] { backlight_set(1, dir()); }),
+    EXPECT_EQ(stdout_of([&] { backlight_set(1, dir()); }),
               "Error reading number from file!\nerror reading max brightness\n");
     EXPECT_EQ(brightness(), "");
 }
@@ -179,7 +179,7 @@ TEST_F(BacklightFailure, NegativeMaxReportsOnlyTheMaxErrorAndWritesNothing)
         for_both_on_calls(
             [&](const char* name, const std::function<void()>& call) {
                 write_file("brightness", OLD_LEVEL);
-                EXPECT_EQ(printed(call), "error reading max brightness\n") << name << " max " << max;
+                EXPECT_EQ(stdout_of(call), "error reading max brightness\n") << name << " max " << max;
                 EXPECT_EQ(brightness(), "") << name << " max " << max;
             },
             dir());
@@ -191,7 +191,7 @@ TEST_F(BacklightFailure, MissingMaxFileReportsOpenFailureAndWritesNothing)
     for_both_on_calls(
         [&](const char* name, const std::function<void()>& call) {
             write_file("brightness", OLD_LEVEL);
-            EXPECT_EQ(printed(call),
+            EXPECT_EQ(stdout_of(call),
                       "Could not open max brightness file\nerror reading max brightness\n")
                 << name;
             EXPECT_EQ(brightness(), "") << name;
@@ -211,7 +211,7 @@ TEST_F(BacklightFailure, MissingDeviceReportsOnlyTheBrightnessFileForEveryCall)
         {"backlight_set_fixed(1)", [&] { backlight_set_fixed(1, missing.c_str()); }},
     };
     for (const auto& [name, call] : calls) {
-        EXPECT_EQ(printed(call), "Could not open brightness file\n") << name;
+        EXPECT_EQ(stdout_of(call), "Could not open brightness file\n") << name;
     }
     EXPECT_FALSE(fs::exists(missing));
 }
@@ -226,9 +226,9 @@ TEST_F(BacklightFailure, RefusedLevelIsReported)
                "/brightness: No space left on device\n";
     };
     set_max("255\n");
-    EXPECT_EQ(printed([&] { backlight_set(1, dir()); }), refused("255"));
-    EXPECT_EQ(printed([&] { backlight_set_fixed(1, dir()); }), refused("193"));
-    EXPECT_EQ(printed([&] { backlight_set_percent(0, dir()); }), refused("0"));
+    EXPECT_EQ(stdout_of([&] { backlight_set(1, dir()); }), refused("255"));
+    EXPECT_EQ(stdout_of([&] { backlight_set_fixed(1, dir()); }), refused("193"));
+    EXPECT_EQ(stdout_of([&] { backlight_set_percent(0, dir()); }), refused("0"));
 }
 
 TEST_F(BacklightFailure, NoFileDescriptorIsLeftOpen)
@@ -238,7 +238,7 @@ TEST_F(BacklightFailure, NoFileDescriptorIsLeftOpen)
         return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
     };
     const auto before = open_fds();
-    printed([&] {
+    stdout_of([&] {
         backlight_set(1, dir());
         backlight_set_percent(50, dir());
         set_max("-1\n");
@@ -255,14 +255,14 @@ TEST_F(BacklightFixed, OnWritesTheRawLevelAndNeverOpensTheMaxFile)
 {
     set_max("bright\n"); // would print errors if it were read
     std::string out;
-    EXPECT_FALSE(opens_max([&] { out = printed([&] { backlight_set_fixed(1, dir()); }); }));
+    EXPECT_FALSE(opens_max([&] { out = stdout_of([&] { backlight_set_fixed(1, dir()); }); }));
     EXPECT_EQ(out, "");
     EXPECT_EQ(brightness(), "193\n");
 }
 
 TEST_F(BacklightFixed, OffWritesZero)
 {
-    EXPECT_EQ(printed([&] { backlight_set_fixed(0, dir()); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_set_fixed(0, dir()); }), "");
     EXPECT_EQ(brightness(), "0\n");
 }
 

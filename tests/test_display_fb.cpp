@@ -1,6 +1,7 @@
 // Framebuffer, commit and flip-event handling against the fake device.
 #include "display/display.h"
 #include "display_test_support.h"
+#include "support/fatal_conditions.h"
 #include "support/printed.h"
 
 #include <drm_fourcc.h>
@@ -107,40 +108,31 @@ TEST(DisplayFramebuffer, PlaneFormatQueryFollowsThePlanesList)
     EXPECT_TRUE(display_plane_has_format(h, FORMAT_XR24));
 }
 
-struct fb_failure_case {
-    fake_req request;
-    const char* condition;
-    const char* call;
-};
-
-class DisplayFramebufferFailure : public testing::TestWithParam<fb_failure_case> {};
+// Each step of making the framebuffer failed; the diagnostic and the call its
+// reason names are the request's row in FATAL_CONDITIONS.
+class DisplayFramebufferFailure : public testing::TestWithParam<fatal_condition> {};
 
 TEST_P(DisplayFramebufferFailure, NamesTheFunctionTheProgramChose)
 {
-    const fb_failure_case c = GetParam();
+    const fatal_condition c = GetParam();
+    fake_req request;
+    ASSERT_TRUE(fake_req_from_name(c.request, request)) << c.request;
     for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY}) {
         EXPECT_EXIT(
             {
                 display_handle h = ready(fake_default_device(), *cfg);
-                fake_drm_fail({c.request, 1, 1, ENOMEM});
+                fake_drm_fail({request, 1, 1, ENOMEM});
                 display_create_fb(h);
             },
-            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, c.condition,
+            ExitedWithCode(1), fatal_line("display_fb.cpp", cfg->fb_function, escape_regex(c.condition),
                                           std::string(c.call) + ": Cannot allocate memory"));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, DisplayFramebufferFailure,
-                         testing::Values(fb_failure_case{fake_req::CREATE_DUMB, "!ret",
-                                                         "DRM_IOCTL_MODE_CREATE_DUMB"},
-                                         fb_failure_case{fake_req::MAP_DUMB, "!ret",
-                                                         "DRM_IOCTL_MODE_MAP_DUMB"},
-                                         fb_failure_case{fake_req::MMAP, "mem != MAP_FAILED",
-                                                         "mmap"},
-                                         fb_failure_case{fake_req::ADDFB2, "!ret",
-                                                         "DRM_IOCTL_MODE_ADDFB2"}),
-                         [](const testing::TestParamInfo<fb_failure_case>& info) {
-                             return std::string(fake_req_name(info.param.request));
+                         testing::ValuesIn(fatal_conditions_of(fatal_step::framebuffer)),
+                         [](const testing::TestParamInfo<fatal_condition>& info) {
+                             return std::string(info.param.request);
                          });
 
 TEST(DisplayFlip, CommitSendsTheWholeStateInObjectOrder)
@@ -179,63 +171,53 @@ TEST(DisplayFlip, TenFailuresThenSuccessPrintNothing)
         EXPECT_EQ(c->values, commits[0]->values) << "every attempt sends the same request";
 }
 
-TEST(DisplayFlip, ElevenFailedAttemptsPrintTriedLineAndStop)
+// A commit that keeps failing ends the process after the attempts of its program:
+// the reason is the last attempt's errno, and the "Tried" report comes only from
+// a program that retries.
+TEST(DisplayFlip, FailedCommitsStopAfterTheProgramsAttempts)
 {
-    request_log out;
-    EXPECT_EXIT(
-        {
-            display_handle h = ready(fake_default_device(), PANELDEFECT_DISPLAY);
-            const display_fb fb = display_create_fb(h);
-            std::freopen(out.path.c_str(), "w", stdout);
-            fake_drm_fail({fake_req::ATOMIC, 1, 11, EINVAL});
-            display_flip(h, fb.fb_id);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_fb.cpp", "display_flip", "!ret",
-                   "DRM_IOCTL_MODE_ATOMIC: Invalid argument"));
-    EXPECT_EQ(out.text(), TRIED_LINE);
-}
-
-TEST(DisplayFlip, ReasonIsTheLastAttemptsErrnoThoughTheReportAfterItFails)
-{
-    // Ten busy attempts, then a refused one; the "Tried" line cannot be written
-    // (standard output read-only), which sets errno again before the check.
-    request_log out;
-    EXPECT_EXIT(
-        {
-            display_handle h = ready(fake_default_device(), PANELCOLOR_DISPLAY);
-            const display_fb fb = display_create_fb(h);
-            std::freopen(out.path.c_str(), "r", stdout);
-            fake_drm_fail({fake_req::ATOMIC, 1, 10, EBUSY});
-            fake_drm_fail({fake_req::ATOMIC, 11, 1, EACCES});
-            display_flip(h, fb.fb_id);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_fb.cpp", "display_flip", "!ret",
-                   std::string("DRM_IOCTL_MODE_ATOMIC: Permission denied") + REASON_NEXT +
-                       "/dev/dri/card0 is in use by another program"));
-}
-
-TEST(DisplayFlip, SingleAttemptProgramStopsAtOnceWithoutTriedLine)
-{
-    request_log out;
-    request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            dev.log_path = log.path;
-            display_handle h = ready(dev, PANELSHOW_DISPLAY);
-            const display_fb fb = display_create_fb(h);
-            std::freopen(out.path.c_str(), "w", stdout);
-            fake_drm_fail({fake_req::ATOMIC, 1, 1, EINVAL});
-            display_flip(h, fb.fb_id);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_fb.cpp", "display_flip", "!ret",
-                   "DRM_IOCTL_MODE_ATOMIC: Invalid argument"));
-    EXPECT_EQ(out.text(), "");
-    const std::string text = log.text();
-    EXPECT_EQ(text.find("ATOMIC"), text.rfind("ATOMIC")) << "exactly one attempt\n" << text;
+    const struct {
+        const char* what;
+        const display_config* cfg;
+        const char* stdout_mode; // "r": the "Tried" line cannot be written, which sets errno again
+        std::vector<fake_failure> failures;
+        std::string reason;
+        std::string out;
+        size_t attempts;
+    } cases[] = {
+        {"eleven failed attempts", &PANELDEFECT_DISPLAY, "w", {{fake_req::ATOMIC, 1, 11, EINVAL}},
+         "DRM_IOCTL_MODE_ATOMIC: Invalid argument", TRIED_LINE, 11},
+        {"ten busy, then refused, report unwritable", &PANELCOLOR_DISPLAY, "r",
+         {{fake_req::ATOMIC, 1, 10, EBUSY}, {fake_req::ATOMIC, 11, 1, EACCES}},
+         std::string("DRM_IOCTL_MODE_ATOMIC: Permission denied") + REASON_NEXT +
+             "/dev/dri/card0 is in use by another program",
+         "", 11},
+        {"a single-attempt program", &PANELSHOW_DISPLAY, "w", {{fake_req::ATOMIC, 1, 1, EINVAL}},
+         "DRM_IOCTL_MODE_ATOMIC: Invalid argument", "", 1},
+    };
+    for (const auto& c : cases) {
+        request_log out;
+        request_log log;
+        EXPECT_EXIT(
+            {
+                fake_device dev = fake_default_device();
+                dev.log_path = log.path;
+                display_handle h = ready(dev, *c.cfg);
+                const display_fb fb = display_create_fb(h);
+                std::freopen(out.path.c_str(), c.stdout_mode, stdout);
+                for (const fake_failure& f : c.failures)
+                    fake_drm_fail(f);
+                display_flip(h, fb.fb_id);
+            },
+            ExitedWithCode(1), fatal_line("display_fb.cpp", "display_flip", "!ret", c.reason))
+            << c.what;
+        EXPECT_EQ(out.text(), c.out) << c.what;
+        const std::string text = log.text();
+        size_t attempts = 0;
+        for (size_t at = text.find("ATOMIC"); at != std::string::npos; at = text.find("ATOMIC", at + 1))
+            ++attempts;
+        EXPECT_EQ(attempts, c.attempts) << c.what << "\n" << text;
+    }
 }
 
 TEST(DisplayFlip, ThousandsOfCommitsNeverFillTheEventQueue)

@@ -2,6 +2,7 @@
 #include "display/display.h"
 #include "display/refusal.h"
 #include "display_test_support.h"
+#include "support/fatal_conditions.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ display_handle init_with(const fake_device& dev, const display_config& cfg, uint
     display_handle h{};
     CaptureStdout();
     display_init(h, cfg, mode_sel);
-    const std::string printed = GetCapturedStdout();
+    const std::string text = GetCapturedStdout();
     if (out)
-        *out = printed;
+        *out = text;
     return h;
 }
 
@@ -247,19 +248,25 @@ TEST(DisplayInitPlaneChoice, FirstPlaneThatCanDriveTheCrtcIsChosenAndItsCommitAc
     EXPECT_TRUE(fake_drm_calls().back().ok) << "the commit of the chosen plane is accepted";
 }
 
-TEST(DisplayInitPlaneChoice, NoPlaneForTheCrtcStopsSayingSo)
+// display_init on `dev` ends the process: status 1, its diagnostic and the reason.
+void expect_init_stops(const fake_device& dev, const std::string& condition_regex,
+                       const std::string& reason, const display_config& cfg = PANELSHOW_DISPLAY)
 {
-    fake_device dev = one_plane_per_crtc();
-    dev.planes[1].possible_crtcs = 0b01;
     EXPECT_EXIT(
         {
             fake_drm_reset(dev);
             display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
+            display_init(h, cfg);
         },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "plane_id != 0",
-                   "none of the 2 planes can drive CRTC 32"));
+        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", condition_regex, reason))
+        << reason;
+}
+
+TEST(DisplayInitPlaneChoice, NoPlaneForTheCrtcStopsSayingSo)
+{
+    fake_device dev = one_plane_per_crtc();
+    dev.planes[1].possible_crtcs = 0b01;
+    expect_init_stops(dev, "plane_id != 0", "none of the 2 planes can drive CRTC 32");
 }
 
 TEST(DisplayRefusal, HoldersAreTheOtherProcessesWithTheDeviceOpen)
@@ -316,11 +323,11 @@ TEST(DisplayInitProperties, NamesMatchWholeAndExactlyAndLaterDuplicatesWin)
 
 // ---- failures ----
 
+// A request of display_init failed at one of its occurrences; the diagnostic and
+// the call its reason names are the request's row in FATAL_CONDITIONS.
 struct init_failure_case {
     fake_req request;
     uint32_t occurrence;
-    const char* condition;
-    const char* call; // named on the line after the diagnostic
 };
 
 class DisplayInitFailure : public testing::TestWithParam<init_failure_case> {};
@@ -328,6 +335,8 @@ class DisplayInitFailure : public testing::TestWithParam<init_failure_case> {};
 TEST_P(DisplayInitFailure, EndsWithItsDiagnosticAndStatusOne)
 {
     const init_failure_case c = GetParam();
+    const fatal_condition* f = fatal_condition_of(fake_req_name(c.request));
+    ASSERT_TRUE(f && f->step == fatal_step::display_init) << fake_req_name(c.request);
     EXPECT_EXIT(
         {
             fake_drm_reset(fake_default_device());
@@ -335,31 +344,21 @@ TEST_P(DisplayInitFailure, EndsWithItsDiagnosticAndStatusOne)
             display_handle h{};
             display_init(h, PANELSHOW_DISPLAY, 0);
         },
-        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", c.condition,
-                                      std::string(c.call) + ": Input/output error"));
+        ExitedWithCode(1), fatal_line("display_init.cpp", "display_init", escape_regex(f->condition),
+                                      std::string(f->call) + ": Input/output error"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryRequest, DisplayInitFailure,
-    testing::Values(init_failure_case{fake_req::OPEN, 1, "fd >= 0", "open /dev/dri/card0"},
-                    init_failure_case{fake_req::SET_CLIENT_CAP, 1, "!ret", "DRM_IOCTL_SET_CLIENT_CAP"},
-                    init_failure_case{fake_req::SET_CLIENT_CAP, 2, "!ret", "DRM_IOCTL_SET_CLIENT_CAP"},
-                    init_failure_case{fake_req::GETRESOURCES, 1, "!ret", "DRM_IOCTL_MODE_GETRESOURCES"},
-                    init_failure_case{fake_req::GETPLANERESOURCES, 1,
-                                      "!ret && plane_res\\.count_planes >= 1",
-                                      "DRM_IOCTL_MODE_GETPLANERESOURCES"},
-                    init_failure_case{fake_req::GETCONNECTOR, 1, "!ret", "DRM_IOCTL_MODE_GETCONNECTOR"},
-                    init_failure_case{fake_req::GETCONNECTOR, 2, "!ret", "DRM_IOCTL_MODE_GETCONNECTOR"},
-                    init_failure_case{fake_req::GETENCODER, 1, "!ret", "DRM_IOCTL_MODE_GETENCODER"},
-                    init_failure_case{fake_req::GETPLANE, 1, "!ret", "DRM_IOCTL_MODE_GETPLANE"},
-                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 1, "!ret",
-                                      "DRM_IOCTL_MODE_OBJ_GETPROPERTIES"},
-                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 3, "!ret",
-                                      "DRM_IOCTL_MODE_OBJ_GETPROPERTIES"},
-                    init_failure_case{fake_req::GETPROPERTY, 1, "!ret", "DRM_IOCTL_MODE_GETPROPERTY"},
-                    init_failure_case{fake_req::GETPROPERTY, 9, "!ret", "DRM_IOCTL_MODE_GETPROPERTY"},
-                    init_failure_case{fake_req::CREATEPROPBLOB, 1, "!ret",
-                                      "DRM_IOCTL_MODE_CREATEPROPBLOB"}),
+    testing::Values(init_failure_case{fake_req::OPEN, 1}, init_failure_case{fake_req::SET_CLIENT_CAP, 1},
+                    init_failure_case{fake_req::SET_CLIENT_CAP, 2}, init_failure_case{fake_req::GETRESOURCES, 1},
+                    init_failure_case{fake_req::GETPLANERESOURCES, 1},
+                    init_failure_case{fake_req::GETCONNECTOR, 1}, init_failure_case{fake_req::GETCONNECTOR, 2},
+                    init_failure_case{fake_req::GETENCODER, 1}, init_failure_case{fake_req::GETPLANE, 1},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 1},
+                    init_failure_case{fake_req::OBJ_GETPROPERTIES, 3},
+                    init_failure_case{fake_req::GETPROPERTY, 1}, init_failure_case{fake_req::GETPROPERTY, 9},
+                    init_failure_case{fake_req::CREATEPROPBLOB, 1}),
     [](const testing::TestParamInfo<init_failure_case>& info) {
         return std::string(fake_req_name(info.param.request)) + "_" +
                std::to_string(info.param.occurrence);
@@ -368,57 +367,34 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DisplayInitFailures, NoPlanesStopBeforeAnyConnectorIsRead)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            dev.planes.clear();
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!ret && plane_res\\.count_planes >= 1",
-                   "the device reports no planes"));
+    fake_device dev = fake_default_device();
+    dev.planes.clear();
+    dev.log_path = log.path;
+    expect_init_stops(dev, "!ret && plane_res\\.count_planes >= 1", "the device reports no planes");
     EXPECT_EQ(log.text().find("GETCONNECTOR"), std::string::npos) << log.text();
 }
 
 TEST(DisplayInitFailures, NoConnectorMeansNoMatchingModeInEveryForm)
 {
-    for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY, &PANELDEFECT_DISPLAY}) {
-        EXPECT_EXIT(
-            {
-                fake_device dev = fake_default_device();
-                dev.connectors.clear();
-                fake_drm_reset(dev);
-                display_handle h{};
-                display_init(h, *cfg, 0);
-            },
-            ExitedWithCode(1),
-            fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
-                       "the device lists no connector"));
-    }
+    fake_device dev = fake_default_device();
+    dev.connectors.clear();
+    for (const display_config* cfg : {&PANELSHOW_DISPLAY, &PANELCOLOR_DISPLAY, &PANELDEFECT_DISPLAY})
+        expect_init_stops(dev, "!\"could not find matching mode\"", "the device lists no connector",
+                          *cfg);
 }
 
 TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            fake_device parsed;
-            std::vector<fake_failure> none;
-            fake_drm_configure("conn=3840x2160@60;conn=4320x2161@75", parsed, none);
-            dev.connectors = parsed.connectors;
-            dev.encoders = parsed.encoders;
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELDEFECT_DISPLAY);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "!\"could not find matching mode\"",
-                   "none of the 2 connectors offers a 4320 x 2160 mode"));
+    fake_device dev = fake_default_device();
+    fake_device parsed;
+    std::vector<fake_failure> none;
+    fake_drm_configure("conn=3840x2160@60;conn=4320x2161@75", parsed, none);
+    dev.connectors = parsed.connectors;
+    dev.encoders = parsed.encoders;
+    dev.log_path = log.path;
+    expect_init_stops(dev, "!\"could not find matching mode\"",
+                      "none of the 2 connectors offers a 4320 x 2160 mode", PANELDEFECT_DISPLAY);
     std::string text = log.text();
     size_t reads = 0;
     for (size_t at = 0; (at = text.find("GETCONNECTOR ok", at)) != std::string::npos; ++at)
@@ -429,19 +405,11 @@ TEST(DisplayInitFailures, SizeSearchWithoutTheModeReadsEveryConnectorThenStops)
 TEST(DisplayInitFailures, MissingPlanePropertyStopsAfterTheBlobIsCreated)
 {
     request_log log;
-    EXPECT_EXIT(
-        {
-            fake_device dev = fake_default_device();
-            dev.missing_props = {"IN_FENCE_FD"};
-            dev.log_path = log.path;
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init",
-                   "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)",
-                   "properties missing: plane IN_FENCE_FD"));
+    fake_device dev = fake_default_device();
+    dev.missing_props = {"IN_FENCE_FD"};
+    dev.log_path = log.path;
+    expect_init_stops(dev, "prop_found == \\(\\(1 << PROP_MAX\\) - 1\\)",
+                      "properties missing: plane IN_FENCE_FD");
     EXPECT_NE(log.text().find("CREATEPROPBLOB ok"), std::string::npos) << log.text();
 }
 
@@ -466,15 +434,7 @@ TEST(DisplayInitFailures, EncoderWithoutAnyPossibleCrtcIsRefused)
     fake_device dev = fake_default_device();
     dev.encoders[0].crtc_id = 0;
     dev.encoders[0].possible_crtcs = 0;
-    EXPECT_EXIT(
-        {
-            fake_drm_reset(dev);
-            display_handle h{};
-            display_init(h, PANELSHOW_DISPLAY, 0);
-        },
-        ExitedWithCode(1),
-        fatal_line("display_init.cpp", "display_init", "enc\\.possible_crtcs != 0",
-                   "encoder 51 has no CRTC and can drive none"));
+    expect_init_stops(dev, "enc\\.possible_crtcs != 0", "encoder 51 has no CRTC and can drive none");
 }
 
 } // namespace

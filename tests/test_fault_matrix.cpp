@@ -10,6 +10,7 @@
 // but the run's own earlier lines before them, and the backlight as it was. The matrix (program x request ->
 // outcome) is written to fault_matrix/<program>.txt in the build folder.
 #include "program_run.h"
+#include "support/fatal_conditions.h"
 #include "support/printed.h"
 
 #include <gtest/gtest.h>
@@ -45,18 +46,6 @@ struct program_case {
     bool retries_commit;       // 11 attempts per commit (the interactive programs)
 };
 
-// Waiting in pause(): panelshow holding its image.
-bool holding(pid_t pid)
-{
-    const std::string sc = read_file("/proc/" + std::to_string(pid) + "/syscall");
-#ifdef SYS_pause
-    if (sc.rfind(std::to_string(SYS_pause) + " ", 0) == 0)
-        return true;
-#endif
-    return sc.rfind(std::to_string(SYS_rt_sigsuspend) + " ", 0) == 0 ||
-           sc.rfind(std::to_string(SYS_ppoll) + " ", 0) == 0;
-}
-
 struct run_result {
     int status = -1;   // exit status; -1: still running (holding), then killed
     std::string output; // standard output and error together, in order
@@ -66,57 +55,25 @@ struct run_result {
 
 // Runs the program with stdout and stderr on one file, so the order of its
 // lines and its diagnostic is kept.
-run_result run(const program_case& c, const std::string& failure, const temp_dir& dir)
+run_result run(const program_case& c, const std::string& failure)
 {
-    std::filesystem::remove(dir.file("log"));
-    write_file(dir.file("bl/brightness"), BACKLIGHT_BEFORE);
-    const std::string out_path = dir.file("out");
-    const std::string fake = c.device + ";log=" + dir.file("log") + ";backlight=" +
-                             dir.file("bl") + (failure.empty() ? "" : ";" + failure);
+    fake_panel panel(BACKLIGHT_BEFORE);
     // The keys wait in the pipe before the program starts, so its first pass
     // already takes the first key and every run commits the same frames.
-    int in_pipe[2];
-    if (pipe(in_pipe) != 0)
-        return {};
-    if (!c.keys.empty())
-        (void)!write(in_pipe[1], c.keys.data(), c.keys.size());
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
-        dup2(c.keys.empty() ? open("/dev/null", O_RDONLY) : in_pipe[0], 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        std::vector<std::string> words{built_program(c.program)};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        exec_child(words, {"LD_PRELOAD=" + fake_drm_library(), "FAKE_DRM=" + fake});
-    }
-    close(in_pipe[0]);
-    close(in_pipe[1]);
-
-    run_result r;
+    run_options opt{c.device + (failure.empty() ? "" : ";" + failure), false,
+                    c.keys.empty() ? stdin_kind::null_device : stdin_kind::pipe, c.keys};
+    opt.merge_stderr = true;
+    running_program p = start_on_panel(c.program, c.args, panel, opt);
     // panelshow holds its image for ever: once it has committed and waits in
     // pause(), it is holding. The others end by themselves.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
-        const bool held = c.program == "panelshow" && holding(pid) &&
-                          read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos;
-        if (held || std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const finished_run f =
+        c.program == "panelshow" ? finish_holding(p, panel, 30000) : finish(p, 30000);
+    run_result r;
+    r.status = f.status;
     // The -v time line differs from run to run.
-    r.output = std::regex_replace(read_file(out_path), std::regex("[0-9]+\\.[0-9]{3} seconds"),
-                                  "N seconds");
-    r.log = read_file(dir.file("log"));
-    r.backlight = read_file(dir.file("bl/brightness"));
+    r.output = std::regex_replace(f.out, std::regex("[0-9]+\\.[0-9]{3} seconds"), "N seconds");
+    r.log = read_file(panel.log_path());
+    r.backlight = panel.backlight();
     return r;
 }
 
@@ -152,23 +109,11 @@ std::vector<int> errors_for(const std::string& request)
     return {EINVAL, EACCES, E2BIG};
 }
 
-// The call a failed request's reason names.
-std::string call_name(const std::string& request)
-{
-    if (request == "OPEN")
-        return "open /dev/dri/card0";
-    if (request == "MMAP")
-        return "mmap";
-    if (request == "SET_CLIENT_CAP")
-        return "DRM_IOCTL_SET_CLIENT_CAP";
-    return "DRM_IOCTL_MODE_" + request;
-}
-
 // The lines after a fatal request's diagnostic. The fake device is a pipe nobody
 // else holds, so a refused display is "in use by another program".
 std::string reason_lines(const program_case& c, const std::string& request, int error)
 {
-    std::string text = c.program + ": " + call_name(request) + ": " + std::strerror(error) + "\n";
+    std::string text = c.program + ": " + fatal_condition_of(request)->call + ": " + std::strerror(error) + "\n";
     const bool device_request = request != "OPEN" && request != "MMAP";
     if (device_request && (error == EACCES || error == EPERM))
         text += c.program + ": /dev/dri/card0 is in use by another program\n";
@@ -188,33 +133,17 @@ bool expectation_for(const program_case& c, const request_occurrence& q, int err
                      fatal_expectation& e)
 {
     const std::string& request = q.request;
-    static const std::map<std::string, std::string> init_conditions{
-        {"OPEN", "fd >= 0"},
-        {"SET_CLIENT_CAP", "!ret"},
-        {"GETRESOURCES", "!ret"},
-        {"GETPLANERESOURCES", "!ret && plane_res.count_planes >= 1"},
-        {"GETCONNECTOR", "!ret"},
-        {"GETENCODER", "!ret"},
-        {"OBJ_GETPROPERTIES", "!ret"},
-        {"GETPROPERTY", "!ret"},
-        {"CREATEPROPBLOB", "!ret"},
-        {"GETPLANE", "!ret"}, // which CRTCs each plane can drive
-    };
-    static const std::map<std::string, std::string> fb_conditions{
-        {"CREATE_DUMB", "!ret"}, {"MAP_DUMB", "!ret"}, {"MMAP", "mem != MAP_FAILED"},
-        {"ADDFB2", "!ret"}};
-    if (const auto it = init_conditions.find(request);
-        it != init_conditions.end() && q.in_display_init) {
-        e = {outcome_kind::fatal, "display_init", it->second};
-        return true;
-    }
-    if (const auto it = fb_conditions.find(request); it != fb_conditions.end()) {
-        e = {outcome_kind::fatal, c.fb_function, it->second};
-        return true;
-    }
-    if (request == "ATOMIC") {
-        e = {outcome_kind::fatal, "display_flip", "!ret"};
-        return true;
+    if (const fatal_condition* f = fatal_condition_of(request)) {
+        if (f->step == fatal_step::display_init && q.in_display_init) {
+            e = {outcome_kind::fatal, "display_init", f->condition};
+            return true;
+        }
+        if (f->step != fatal_step::display_init) {
+            e = {outcome_kind::fatal,
+                 f->step == fatal_step::framebuffer ? c.fb_function : "display_flip",
+                 f->condition};
+            return true;
+        }
     }
     // Asking the plane's formats or the modifier capability, and waiting for a
     // flip event before the next commit, carry on without them.
@@ -239,11 +168,6 @@ std::string last_line(const std::string& text)
         return "";
     const size_t start = text.rfind('\n', text.size() - 2);
     return text.substr(start == std::string::npos ? 0 : start + 1);
-}
-
-std::string escape_regex(const std::string& s)
-{
-    return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
 }
 
 // Checks one fatal run; returns the matrix cell ("display_init: !ret @ file:line").
@@ -323,10 +247,9 @@ void write_matrix(const std::string& program, const std::vector<std::string>& ro
 }
 
 // Fails every request of a successful run in turn; returns the matrix rows.
-std::vector<std::string> fail_each_request(const program_case& c, const temp_dir& dir,
-                                           run_result& reference)
+std::vector<std::string> fail_each_request(const program_case& c, run_result& reference)
 {
-    reference = run(c, "", dir);
+    reference = run(c, "");
     const std::vector<request_occurrence> requests = requests_of(reference.log);
     EXPECT_GT(requests.size(), 20u) << c.program << ": reference run log:\n" << reference.log;
     EXPECT_NE(reference.log.find("ATOMIC ok"), std::string::npos)
@@ -345,7 +268,7 @@ std::vector<std::string> fail_each_request(const program_case& c, const temp_dir
             const int count = q.request == "ATOMIC" && c.retries_commit ? 11 : 1;
             const std::string failure = "fail=" + q.request + ":" + std::to_string(q.occurrence) +
                                         ":" + std::to_string(count) + ":" + std::to_string(error);
-            const run_result r = run(c, failure, dir);
+            const run_result r = run(c, failure);
             const std::string cell =
                 e.kind == outcome_kind::fatal ? check_fatal(c, q, error, e, r, reference)
                 : e.kind == outcome_kind::carries_on
@@ -379,29 +302,22 @@ std::string write_png(const temp_dir& dir, int w, int h)
     return path;
 }
 
-void make_backlight(const temp_dir& dir)
-{
-    mkdir(dir.file("bl").c_str(), 0755);
-    write_file(dir.file("bl/max_brightness"), "255\n");
-}
-
 TEST(FaultMatrix, PanelshowEveryRequest)
 {
     temp_dir dir;
-    make_backlight(dir);
     // A decoded image (so the plane's formats are asked) and -v (so the flip
     // event is waited for).
     const program_case c{"panelshow", {write_png(dir, 64, 32), "-v"}, "conn=64x32@60", "",
                          "display_create_fb", false};
     run_result reference;
-    std::vector<std::string> rows = fail_each_request(c, dir, reference);
+    std::vector<std::string> rows = fail_each_request(c, reference);
     EXPECT_EQ(reference.status, -1) << "panelshow must hold its image";
 
     // A raw frame one byte short.
     write_file(dir.file("short.rgb"), std::string(64 * 32 * 4 - 1, 'x'));
     const program_case raw{"panelshow", {dir.file("short.rgb")}, "conn=64x32@60", "",
                            "display_create_fb", false};
-    const run_result r = run(raw, "", dir);
+    const run_result r = run(raw, "");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(
         r.output, std::regex("Targeting mode\\[0\\] \\(64 x 32 @ 60Hz\\)\nimage .*short\\.rgb "
@@ -417,12 +333,10 @@ TEST(FaultMatrix, PanelshowEveryRequest)
 
 TEST(FaultMatrix, PanelcolorEveryRequest)
 {
-    temp_dir dir;
-    make_backlight(dir);
     // Two commits (the second waits for the first one's flip event), then Enter.
     const program_case c{"panelcolor", {}, "conn=64x32@60", "qq\n", "main", true};
     run_result reference;
-    const std::vector<std::string> rows = fail_each_request(c, dir, reference);
+    const std::vector<std::string> rows = fail_each_request(c, reference);
     EXPECT_EQ(reference.status, 0);
     EXPECT_EQ(reference.backlight, "0\n");
     write_matrix("panelcolor", rows);
@@ -430,12 +344,10 @@ TEST(FaultMatrix, PanelcolorEveryRequest)
 
 TEST(FaultMatrix, PaneldefectEveryRequest)
 {
-    temp_dir dir;
-    make_backlight(dir);
     const program_case c{"paneldefect", {"1", "2", "3"}, "conn=4320x2160@75", "qq\n", "main",
                          true};
     run_result reference;
-    const std::vector<std::string> rows = fail_each_request(c, dir, reference);
+    const std::vector<std::string> rows = fail_each_request(c, reference);
     EXPECT_EQ(reference.status, 0);
     EXPECT_EQ(reference.backlight, "0\n");
     write_matrix("paneldefect", rows);

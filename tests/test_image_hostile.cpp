@@ -21,31 +21,20 @@
 
 namespace {
 
-struct outcome {
-    int status; // -1: it committed a frame and was holding it (then killed)
-    std::string err;
+struct outcome : finished_run {
     std::string log;
-    std::string out;
+    std::string frame;
 };
 
-outcome run_panelshow(const std::string& image, const temp_dir& dir)
+// panelshow on the 64 x 32 mode of a new fake device; a run that holds the
+// image is ended then (status -1).
+outcome run_panelshow(const std::string& image)
 {
-    std::remove(dir.file("log").c_str());
-    std::remove(dir.file("frame").c_str());
-    program_spec spec;
-    spec.argv = {built_program("panelshow"), image};
-    spec.env = {"LD_PRELOAD=" + fake_drm_library(),
-                "FAKE_DRM=conn=64x32@60;log=" + dir.file("log") + ";frame=" + dir.file("frame")};
-    running_program p = start_program(spec);
-    int status = -1;
-    for (int waited = 0; status == -1 && waited < 10000; waited += 10) {
-        status = wait_program(p, 10);
-        if (status == -1 && read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos)
-            break;
-    }
-    if (status == -1)
-        kill_program(p);
-    return {status, program_stderr(p), read_file(dir.file("log")), program_stdout(p)};
+    fake_panel panel;
+    running_program p = start_on_panel("panelshow", {image}, panel,
+                                       {"conn=64x32@60", true, stdin_kind::null_device});
+    const finished_run r = finish_holding(p, panel);
+    return {r, read_file(panel.log_path()), read_file(panel.frame_path())};
 }
 
 constexpr int W = 64; // the fake device's mode in run_panelshow
@@ -218,7 +207,7 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
     temp_dir dir;
     for (const auto& c : cases) {
         write_file(dir.file("img"), c.file);
-        const outcome r = run_panelshow(dir.file("img"), dir);
+        const outcome r = run_panelshow(dir.file("img"));
         if (!c.reason.empty()) {
             EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + dir.file("img") +
                                  " with " + c.decoder + ", " + c.reason + "\n") << c.kind;
@@ -227,7 +216,7 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
             continue;
         }
         EXPECT_EQ(r.status, -1) << c.kind << ": " << r.out << r.err;
-        EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")),
+        EXPECT_EQ(differs_from_stb(r.frame,
                                    c.picture_of.empty() ? c.file : c.picture_of, c.levels), "")
             << c.kind;
     }
@@ -248,7 +237,7 @@ size_t bytes_taken(const std::string& path, const std::string& file, const temp_
         write_file(dir.file("taken"), std::to_string(fed));
         _exit(0);
     }
-    const outcome r = run_panelshow(path, dir);
+    const outcome r = run_panelshow(path);
     EXPECT_EQ(r.status, -1) << r.out << r.err;
     waitpid(pid, nullptr, 0);
     return std::stoul(read_file(dir.file("taken")));
@@ -285,7 +274,7 @@ TEST(PanelshowHostileImage, SixteenBitPnmIsRefusedBeforeDecoding)
     std::string ppm = "P6\n64 32\n65535\n";
     ppm += std::string(64 * 32 * 6, '\x5a');
     write_file(dir.file("deep.ppm"), ppm);
-    const outcome r = run_panelshow(dir.file("deep.ppm"), dir);
+    const outcome r = run_panelshow(dir.file("deep.ppm"));
     EXPECT_EQ(r.status, 1) << "a 16-bit PNM must be refused, not decoded and shown";
     EXPECT_EQ(r.log.find("ATOMIC"), std::string::npos) << "a frame was committed";
     EXPECT_TRUE(std::regex_match(
@@ -300,7 +289,7 @@ TEST(PanelshowHostileImage, UnreadableHeaderIsRefusedBeforeDecoding)
 {
     temp_dir dir;
     const std::string pic = kept("pic-unreadable-header.pic");
-    const outcome r = run_panelshow(pic, dir);
+    const outcome r = run_panelshow(pic);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + pic +
                          " with stb_image, unknown image type\n");

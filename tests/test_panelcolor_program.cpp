@@ -2,7 +2,7 @@
 // backlight's brightness file.
 #include "cli/panelcolor_args.h"
 #include "keys/panelcolor_keys.h"
-#include "interactive_program.h"
+#include "support/interactive_program.h"
 #include "support/printed.h"
 
 #include <csignal>
@@ -34,7 +34,7 @@ std::string status(const pattern_state& s)
 // panelcolor on the small modes, writing each shown frame.
 running_program start(fake_panel& panel, const std::vector<std::string>& args)
 {
-    return start_interactive("panelcolor", args, panel, {SMALL_MODES, true});
+    return start_on_panel("panelcolor", args, panel, {SMALL_MODES, true});
 }
 
 // Runs panelcolor, types the keys one after another once the first frame is up
@@ -42,7 +42,7 @@ running_program start(fake_panel& panel, const std::vector<std::string>& args)
 finished_run type_keys(fake_panel& panel, const std::vector<std::string>& args,
                        const std::string& keys, const run_options& opt = {SMALL_MODES})
 {
-    running_program p = start_interactive("panelcolor", args, panel, opt);
+    running_program p = start_on_panel("panelcolor", args, panel, opt);
     EXPECT_TRUE(panel.wait_commits(1)) << "no first frame";
     send_input(p, keys + "\r");
     return finish(p);
@@ -217,7 +217,7 @@ TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
 TEST(PanelcolorStop, ClosedStdinBecomesDevNullAndReadsNoKeys)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"7"}, panel,
+    running_program p = start_on_panel("panelcolor", {"7"}, panel,
                                           {SMALL_MODES, false, stdin_kind::closed});
     ASSERT_TRUE(panel.wait_commits(1));
     char fd0[64] = {};
@@ -246,7 +246,7 @@ TEST(PanelcolorCommit, ThousandRedrawsOnABusyDeviceNeverFail)
     // Commits are refused while a flip event is unread, and the event queue holds
     // 128 events: both must be handled for every redraw.
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"0"}, panel,
+    running_program p = start_on_panel("panelcolor", {"0"}, panel,
                                           {SMALL_MODES + ";busy", false, stdin_kind::pipe});
     std::string keys;
     for (int i = 0; i < 1000; ++i)
@@ -265,7 +265,7 @@ TEST(PanelcolorCommit, ThousandRedrawsOnABusyDeviceNeverFail)
 TEST(PanelcolorCommit, ElevenFailedAttemptsStopWithTheBacklightUntouched)
 {
     fake_panel panel;
-    running_program p = start_interactive("panelcolor", {"7"}, panel,
+    running_program p = start_on_panel("panelcolor", {"7"}, panel,
                                           {SMALL_MODES + ";fail=ATOMIC:1:11"});
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 1);

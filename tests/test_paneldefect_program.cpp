@@ -2,7 +2,7 @@
 // 2160, rows padded), the backlight's brightness file.
 #include "cli/paneldefect_args.h"
 #include "keys/paneldefect_keys.h"
-#include "interactive_program.h"
+#include "support/interactive_program.h"
 #include "support/printed.h"
 
 #include <csignal>
@@ -49,7 +49,7 @@ uint32_t grey(uint8_t v)
 running_program start(fake_panel& panel, const std::vector<std::string>& args = {},
                       bool frame = true)
 {
-    return start_interactive("paneldefect", args, panel, {DEVICE, frame});
+    return start_on_panel("paneldefect", args, panel, {DEVICE, frame});
 }
 
 TEST(PaneldefectCommandLine, OtherCountsPrintHelpAndEndBeforeTheDevice)
@@ -157,7 +157,7 @@ TEST(PaneldefectCommit, ThousandRedrawsOnABusyDeviceNeverFail)
     // event is unread.
     constexpr int REDRAWS = 1000;
     fake_panel panel;
-    running_program p = start_interactive("paneldefect", {"1", "2", "3"}, panel,
+    running_program p = start_on_panel("paneldefect", {"1", "2", "3"}, panel,
                                           {DEVICE + ";busy", false, stdin_kind::pipe});
     ASSERT_TRUE(panel.wait_commits(1));
     send_input(p, std::string(REDRAWS, 'q'));
@@ -177,7 +177,7 @@ TEST(PaneldefectCommit, ThousandRedrawsOnABusyDeviceNeverFail)
 TEST(PaneldefectCommit, ElevenFailedAttemptsStopWithTheBacklightUntouched)
 {
     fake_panel panel;
-    running_program p = start_interactive("paneldefect", {"1", "2", "3"}, panel,
+    running_program p = start_on_panel("paneldefect", {"1", "2", "3"}, panel,
                                           {DEVICE + ";fail=ATOMIC:1:11"});
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 1);
@@ -194,7 +194,7 @@ TEST(PaneldefectCommit, ElevenFailedAttemptsStopWithTheBacklightUntouched)
 TEST(PaneldefectDisplay, NoFullSizeModeIsFatal)
 {
     fake_panel panel;
-    running_program p = start_interactive("paneldefect", {"1", "2", "3"}, panel,
+    running_program p = start_on_panel("paneldefect", {"1", "2", "3"}, panel,
                                           {"conn=1920x1080@60;conn=3840x2160@30"});
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 1);

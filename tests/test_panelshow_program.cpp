@@ -24,44 +24,19 @@ namespace {
 constexpr int WIDE_W = 1920; // mode 1 of the fake device; smaller images keep tests quick
 constexpr int WIDE_H = 1080;
 
-struct panelshow_run {
-    running_program proc;
-    std::string out;
-    std::string err;
-    int status;
+struct panelshow_run : finished_run {
+    std::string frame; // the frame shown last
+    std::string log;   // the device's requests
 };
 
-// Runs panelshow; a run that holds the image is ended once the frame was committed.
-panelshow_run run_panelshow(const std::vector<std::string>& args, const temp_dir& dir,
-                            const std::string& fake_config = "")
+// Runs panelshow on a new fake device; a run that holds the image is ended then.
+panelshow_run run_panelshow(const std::vector<std::string>& args, const std::string& fake_config = "")
 {
-    // A run must never see the previous run's commit.
-    std::remove(dir.file("frame").c_str());
-    std::remove(dir.file("log").c_str());
-    program_spec spec;
-    spec.argv = {built_program("panelshow")};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env = {"LD_PRELOAD=" + fake_drm_library(),
-                "FAKE_DRM=frame=" + dir.file("frame") + ";log=" + dir.file("log") + ";" +
-                    fake_config};
-    panelshow_run r{start_program(spec), "", "", -1};
-    // It either ends by itself or commits and holds the image; a holding run is ended here.
-    for (int waited = 0; r.status == -1 && waited < 10000; waited += 10) {
-        r.status = wait_program(r.proc, 10);
-        if (r.status == -1 && read_file(dir.file("log")).find("ATOMIC ok") != std::string::npos)
-            break;
-    }
-    if (r.status == -1) {
-        if (std::find(args.begin(), args.end(), "-v") != args.end())
-            wait_for_text(r.proc.out_path, "Image is now displayed\n", 2000);
-        // Whatever a holding run reports comes right after its commit.
-        wait_program(r.proc, 100);
-        kill_program(r.proc);
-        r.status = -1;
-    }
-    r.out = program_stdout(r.proc);
-    r.err = program_stderr(r.proc);
-    return r;
+    fake_panel panel;
+    running_program p =
+        start_on_panel("panelshow", args, panel, {fake_config, true, stdin_kind::null_device});
+    const finished_run r = finish_holding(p, panel);
+    return {r, read_file(panel.frame_path()), read_file(panel.log_path())};
 }
 
 std::string fatal(const std::string& condition)
@@ -169,10 +144,10 @@ TEST(PanelshowDecoded, PngVariantsShowWhatStbImageShows)
             png[30] ^= 0x55; // in IHDR's CRC, which stb_image never checks
         write_file(dir.file("img.png"), png);
         const bool xr24 = kind.ends_with("XR24");
-        const panelshow_run r = run_panelshow({dir.file("img.png")}, dir,
+        const panelshow_run r = run_panelshow({dir.file("img.png")},
                                               SMALL_MODE + (xr24 ? ";noxbgr" : ""));
         EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
-        EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), png, 0, xr24), "") << kind;
+        EXPECT_EQ(differs_from_stb(r.frame, png, 0, xr24), "") << kind;
     }
 }
 
@@ -194,9 +169,9 @@ TEST(PanelshowDecoded, JpegVariantsShowWithinDecoderRounding)
     for (const auto& [kind, how] : variants) {
         const std::string jpeg = encode_jpeg(rgb.data(), SMALL_W, SMALL_H, how);
         write_file(dir.file("img.jpg"), jpeg);
-        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, dir, SMALL_MODE);
+        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, SMALL_MODE);
         EXPECT_EQ(r.status, -1) << kind << ": " << r.out << r.err;
-        EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), jpeg, 3), "") << kind;
+        EXPECT_EQ(differs_from_stb(r.frame, jpeg, 3), "") << kind;
     }
 }
 
@@ -212,7 +187,7 @@ TEST(PanelshowDecoded, RejectedJpegsGiveLibjpegsReason)
     };
     for (const auto& [file, reason] : cases) {
         write_file(dir.file("img.jpg"), file);
-        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, dir, SMALL_MODE);
+        const panelshow_run r = run_panelshow({dir.file("img.jpg")}, SMALL_MODE);
         EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " +
                              dir.file("img.jpg") + " with libjpeg, " + reason + "\n");
         expect_fatal(r, "data != 0");
@@ -232,9 +207,9 @@ TEST(PanelshowDecoded, TopDownBmpIsShownTheRightWayUp)
         flipped += bmp.substr(offset + y * row, row);
     flipped[22] = char(-SMALL_H), flipped[23] = flipped[24] = flipped[25] = char(0xFF);
     write_file(dir.file("img.bmp"), flipped);
-    const panelshow_run r = run_panelshow({dir.file("img.bmp")}, dir, SMALL_MODE);
+    const panelshow_run r = run_panelshow({dir.file("img.bmp")}, SMALL_MODE);
     EXPECT_EQ(r.status, -1) << r.out << r.err;
-    EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), bmp, 0), "");
+    EXPECT_EQ(differs_from_stb(r.frame, bmp, 0), "");
 }
 
 TEST(PanelshowDecoded, ImageThroughAPipeIsReadOnce)
@@ -243,10 +218,10 @@ TEST(PanelshowDecoded, ImageThroughAPipeIsReadOnce)
     const std::vector<uint8_t> px = rgba_pixels(SMALL_W, SMALL_H);
     const std::string png = encode_png(px.data(), SMALL_W, SMALL_H, {.colour_type = 6});
     const pid_t feeder = feed_fifo(dir.file("piped.png"), png);
-    const panelshow_run r = run_panelshow({dir.file("piped.png")}, dir, SMALL_MODE);
+    const panelshow_run r = run_panelshow({dir.file("piped.png")}, SMALL_MODE);
     kill(feeder, SIGKILL), waitpid(feeder, nullptr, 0);
     EXPECT_EQ(r.status, -1) << r.out << r.err;
-    EXPECT_EQ(differs_from_stb(read_file(dir.file("frame")), png, 0), "");
+    EXPECT_EQ(differs_from_stb(r.frame, png, 0), "");
 }
 
 TEST(PanelshowRawFrame, FrameThroughAFifoIsReadUntilFull)
@@ -254,10 +229,10 @@ TEST(PanelshowRawFrame, FrameThroughAFifoIsReadUntilFull)
     temp_dir dir;
     const std::string frame = raw_frame(256, 128); // 128 KiB: two FIFO reads at least
     const pid_t feeder = feed_fifo(dir.file("fifo.rgb"), frame);
-    const panelshow_run r = run_panelshow({dir.file("fifo.rgb")}, dir, "conn=256x128@60");
+    const panelshow_run r = run_panelshow({dir.file("fifo.rgb")}, "conn=256x128@60");
     kill(feeder, SIGKILL), waitpid(feeder, nullptr, 0);
     EXPECT_EQ(r.status, -1) << r.out << r.err;
-    EXPECT_TRUE(read_file(dir.file("frame")) == frame);
+    EXPECT_TRUE(r.frame == frame);
 }
 
 TEST(PanelshowRawPath, NameDecidesTheLoadPath)
@@ -271,7 +246,6 @@ TEST(PanelshowRawPath, NameDecidesTheLoadPath)
 
 TEST(PanelshowCommandLine, UsageLinesAndStatuses)
 {
-    temp_dir dir;
     const std::string usage = "usage: " + built_program("panelshow") +
                               " <image> [-v (verbose)] [-m <mode_sel>]\n";
     struct {
@@ -286,7 +260,7 @@ TEST(PanelshowCommandLine, UsageLinesAndStatuses)
         {{"img.png", "-m", "1", "--v"}, 1},
     };
     for (const auto& c : cases) {
-        const panelshow_run r = run_panelshow(c.args, dir);
+        const panelshow_run r = run_panelshow(c.args);
         EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
         EXPECT_EQ(r.out, usage) << testing::PrintToString(c.args);
         EXPECT_EQ(r.err, "");
@@ -298,14 +272,14 @@ TEST(PanelshowRawFrame, FrameReachesTheBufferByteForByte)
     temp_dir dir;
     const std::string frame = raw_frame(4320, 2160, 1000); // longer files are accepted
     write_file(dir.file("img.rgb"), frame);
-    const panelshow_run r = run_panelshow({dir.file("img.rgb")}, dir);
+    const panelshow_run r = run_panelshow({dir.file("img.rgb")});
     EXPECT_EQ(r.status, -1) << "panelshow must hold the image";
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
-    const std::string shown = read_file(dir.file("frame"));
+    const std::string shown = r.frame;
     ASSERT_EQ(shown.size(), size_t(4320) * 2160 * 4);
     EXPECT_TRUE(shown == frame.substr(0, shown.size())) << "first differing byte at "
         << std::mismatch(shown.begin(), shown.end(), frame.begin()).first - shown.begin();
-    EXPECT_EQ(read_file(dir.file("log")).find("READ"), std::string::npos)
+    EXPECT_EQ(r.log.find("READ"), std::string::npos)
         << "without -v the flip event is never read";
 }
 
@@ -314,21 +288,21 @@ TEST(PanelshowRawFrame, PaddedRowsStillShowThePackedFile)
     temp_dir dir;
     const std::string frame = raw_frame(4320, 2160);
     write_file(dir.file("img.rgb"), frame);
-    const panelshow_run r = run_panelshow({dir.file("img.rgb")}, dir, "pitch_padding=128");
+    const panelshow_run r = run_panelshow({dir.file("img.rgb")}, "pitch_padding=128");
     EXPECT_EQ(r.status, -1);
-    EXPECT_TRUE(read_file(dir.file("frame")) == frame);
+    EXPECT_TRUE(r.frame == frame);
 }
 
 TEST(PanelshowRawFrame, ShortOrMissingFilesStop)
 {
     temp_dir dir;
     write_file(dir.file("short.rgb"), raw_frame(4320, 2160).substr(1));
-    panelshow_run r = run_panelshow({dir.file("short.rgb")}, dir);
+    panelshow_run r = run_panelshow({dir.file("short.rgb")});
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nimage " + dir.file("short.rgb") +
                          " doesn't match expected size (read 37324799 bytes instead of 37324800)\n");
     expect_fatal(r, "nread == MODE_WIDTH\\*MODE_HEIGHT\\*4");
 
-    r = run_panelshow({dir.file("missing.rgb")}, dir);
+    r = run_panelshow({dir.file("missing.rgb")});
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\n");
     expect_fatal(r, "fd >= 0", "open /.*/missing\\.rgb: No such file or directory");
 }
@@ -340,15 +314,15 @@ TEST(PanelshowDecoded, PngShowsItsStoredColoursUnblended)
     const std::vector<uint8_t> px = rgba_pixels(WIDE_W, WIDE_H);
 
     // A plane that scans out XB24 gets the decoder's bytes as they are.
-    panelshow_run r = run_panelshow({png, "-m", "257"}, dir);
+    panelshow_run r = run_panelshow({png, "-m", "257"});
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
-    std::string shown = read_file(dir.file("frame"));
+    std::string shown = r.frame;
     ASSERT_EQ(shown.size(), px.size());
     EXPECT_TRUE(std::equal(px.begin(), px.end(), reinterpret_cast<const uint8_t*>(shown.data())));
 
     // A plane without XB24 gets XR24 words of the same colours.
-    r = run_panelshow({png, "-m", "1"}, dir, "noxbgr");
-    shown = read_file(dir.file("frame"));
+    r = run_panelshow({png, "-m", "1"}, "noxbgr");
+    shown = r.frame;
     ASSERT_EQ(shown.size(), px.size());
     for (size_t i = 0; i < px.size(); i += 4) {
         const auto* s = reinterpret_cast<const uint8_t*>(shown.data()) + i;
@@ -364,13 +338,13 @@ TEST(PanelshowDecoded, WrongSizesNameTheExpectedSize)
 {
     temp_dir dir;
     const std::string narrow = write_png(dir, "narrow.png", 100, WIDE_H);
-    panelshow_run r = run_panelshow({narrow, "-m", "1"}, dir);
+    panelshow_run r = run_panelshow({narrow, "-m", "1"});
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\nimage " + narrow +
                          " doesnt match expected size 1920 1080\n");
     expect_fatal(r, "width == MODE_WIDTH");
 
     const std::string short_png = write_png(dir, "short.png", WIDE_W, 20);
-    r = run_panelshow({short_png, "-m", "1"}, dir);
+    r = run_panelshow({short_png, "-m", "1"});
     expect_fatal(r, "height == MODE_HEIGHT");
 }
 
@@ -384,7 +358,7 @@ TEST(PanelshowDecoded, HugeImageIsRefusedFromItsHeader)
                                     0, 0, 0x40, 0, 0, 0, 0x40, 0, 8, 6, 0, 0, 0,
                                     0x00, 0x00, 0x00, 0x00};
     write_file(dir.file("huge.png"), std::string(reinterpret_cast<const char*>(header), sizeof header));
-    const panelshow_run r = run_panelshow({dir.file("huge.png")}, dir);
+    const panelshow_run r = run_panelshow({dir.file("huge.png")});
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nimage " + dir.file("huge.png") +
                          " doesnt match expected size 4320 2160\n");
     expect_fatal(r, "width == MODE_WIDTH");
@@ -393,13 +367,13 @@ TEST(PanelshowDecoded, HugeImageIsRefusedFromItsHeader)
 TEST(PanelshowDecoded, UnreadableFilesGiveTheDecodersReason)
 {
     temp_dir dir;
-    panelshow_run r = run_panelshow({dir.file("missing.png")}, dir);
+    panelshow_run r = run_panelshow({dir.file("missing.png")});
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nerror loading image " +
                          dir.file("missing.png") + " with stb_image, can't fopen\n");
     expect_fatal(r, "data != 0");
 
     write_file(dir.file("text.png"), "not an image at all");
-    r = run_panelshow({dir.file("text.png")}, dir);
+    r = run_panelshow({dir.file("text.png")});
     EXPECT_NE(r.out.find("with stb_image, unknown image type\n"), std::string::npos) << r.out;
     expect_fatal(r, "data != 0");
 }
@@ -408,7 +382,7 @@ TEST(PanelshowVerbose, ReportsTheTimeOnceAfterTheFlip)
 {
     temp_dir dir;
     write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
-    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir);
+    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"});
     EXPECT_EQ(r.status, -1) << "still holding after the report";
     EXPECT_TRUE(std::regex_match(r.out, std::regex("Targeting mode\\[1\\] \\(1920 x 1080 @ 60Hz\\)\n"
                                                    "Time from display_flip to image displayed: "
@@ -421,12 +395,12 @@ TEST(PanelshowVerbose, FailedWaitOnlySuppressesTheTime)
 {
     temp_dir dir;
     write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
-    panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, dir, "fail=POLL:1:1:5");
+    panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, "fail=POLL:1:1:5");
     EXPECT_EQ(r.status, -1) << "the image stays up";
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
     EXPECT_EQ(r.err, "poll: Input/output error\n");
 
-    r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, dir, "fail=READ:1:1:5");
+    r = run_panelshow({dir.file("img.rgb"), "-m", "1", "-v"}, "fail=READ:1:1:5");
     EXPECT_EQ(r.err, "read drm event: Input/output error\n");
 }
 
@@ -436,7 +410,7 @@ TEST(PanelshowVerbose, LinesReachTheFileWhileTheFlipEventIsAwaited)
     temp_dir dir;
     write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
     const panelshow_run r =
-        run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, dir, "noevents");
+        run_panelshow({dir.file("img.rgb"), "-v", "-m", "1"}, "noevents");
     EXPECT_EQ(r.status, -1) << "still waiting when killed";
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
 }
@@ -445,7 +419,7 @@ TEST(PanelshowDisplay, CommitFailureIsFatalWithoutRetry)
 {
     temp_dir dir;
     write_file(dir.file("img.rgb"), raw_frame(1920, 1080));
-    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1"}, dir, "fail=ATOMIC:1:1");
+    const panelshow_run r = run_panelshow({dir.file("img.rgb"), "-m", "1"}, "fail=ATOMIC:1:1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Targeting mode[1] (1920 x 1080 @ 60Hz)\n");
     EXPECT_TRUE(std::regex_match(

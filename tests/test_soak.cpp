@@ -46,92 +46,51 @@ bool same_attributes(const termios& a, const termios& b)
 }
 
 struct soak_run {
-    temp_dir dir;
-    int master = -1;
-    int slave = -1; // shares the open file description of the program's stdin
-    int brightness = -1;
-    pid_t pid = -1;
-    std::string levels; // backlight levels read so far
+    fake_panel panel;
+    terminal_pair terminal; // the slave shares the open file description of the program's stdin
+    running_program proc;
     terminal_state before{};
 
     soak_run()
     {
-        mkdir(dir.file("bl").c_str(), 0755);
-        write_file(dir.file("bl/max_brightness"), "255\n");
-        mkfifo(dir.file("bl/brightness").c_str(), 0644);
-        open_backlight_reader();
-        openpty(&master, &slave, nullptr, nullptr, nullptr);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        tcgetattr(slave, &before.attributes);
-        before.status_flags = fcntl(slave, F_GETFL);
+        openpty(&terminal.master, &terminal.slave, nullptr, nullptr, nullptr);
+        fcntl(terminal.master, F_SETFL, fcntl(terminal.master, F_GETFL) | O_NONBLOCK);
+        tcgetattr(terminal.slave, &before.attributes);
+        before.status_flags = fcntl(terminal.slave, F_GETFL);
     }
     ~soak_run()
     {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        close(master);
-        close(slave);
-        if (brightness >= 0)
-            close(brightness);
+        kill_program(proc);
+        close(terminal.master);
+        close(terminal.slave);
     }
     soak_run(const soak_run&) = delete;
     soak_run& operator=(const soak_run&) = delete;
 
-    void open_backlight_reader()
-    {
-        brightness = open(dir.file("bl/brightness").c_str(), O_RDONLY | O_NONBLOCK);
-    }
-    // Reads what was written and stops reading, so the next open for writing waits.
-    void close_backlight_reader()
-    {
-        read_levels();
-        close(brightness);
-        brightness = -1;
-    }
-    const std::string& read_levels()
-    {
-        char buf[256];
-        ssize_t n;
-        while (brightness >= 0 && (n = read(brightness, buf, sizeof buf)) > 0)
-            levels.append(buf, size_t(n));
-        return levels;
-    }
+    const std::string& levels() { return panel.backlight(); }
+    std::string out() const { return program_stdout(proc); }
 
+    // Standard output to `out_path` when given (a FIFO, say).
     void start(const std::string& program, const std::vector<std::string>& args,
-               const std::string& device)
+               const std::string& device, const std::string& out_path = "")
     {
-        const std::string out = dir.file("out");
-        const std::string preload = "LD_PRELOAD=" + fake_drm_library();
-        const std::string config = "FAKE_DRM=" + device + ";log=" + dir.file("log") +
-                                   ";backlight=" + dir.file("bl");
-        std::vector<std::string> words{built_program(program)};
-        words.insert(words.end(), args.begin(), args.end());
-        pid = fork();
-        if (pid == 0) {
-            setsid();
-            ioctl(slave, TIOCSCTTY, 0);
-            dup2(slave, 0);
-            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(err, 2);
-            exec_child(words, {preload, config});
-        }
+        run_options opt{device, false, stdin_kind::pty};
+        opt.terminal = terminal;
+        opt.out_path = out_path;
+        proc = start_on_panel(program, args, panel, opt);
     }
 
     // Reads the terminal's output (the echo of the keys) so it never fills up.
     void drain_terminal()
     {
         char buf[4096];
-        while (read(master, buf, sizeof buf) > 0) {
+        while (read(terminal.master, buf, sizeof buf) > 0) {
         }
     }
     void type(const std::string& keys)
     {
         for (size_t at = 0; at < keys.size();) {
-            const ssize_t n = write(master, keys.data() + at, keys.size() - at);
+            const ssize_t n = write(terminal.master, keys.data() + at, keys.size() - at);
             if (n > 0)
                 at += size_t(n);
             drain_terminal();
@@ -145,7 +104,7 @@ struct soak_run {
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (std::chrono::steady_clock::now() < deadline) {
             drain_terminal();
-            read_levels();
+            levels();
             if (done())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -153,39 +112,32 @@ struct soak_run {
         return false;
     }
 
-    int count_log(const std::string& line) const
-    {
-        const std::string log = read_file(dir.file("log"));
-        int n = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
-            ++n;
-        return n;
-    }
+    int count_log(const std::string& line) const { return panel.count_log(line); }
 
     // Blocked in opening a file (here: the brightness FIFO without a reader).
     bool in_open() const
     {
-        const std::string sc = read_file("/proc/" + std::to_string(pid) + "/syscall");
+        const std::string sc = read_file("/proc/" + std::to_string(proc.pid) + "/syscall");
         return sc.rfind(std::to_string(SYS_openat) + " ", 0) == 0;
     }
-    bool alive() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
+    bool alive() const { return waitpid(proc.pid, nullptr, WNOHANG) == 0; }
 
     // Where a program that should have ended is: its state, system call and log.
     std::string whereabouts() const
     {
-        const std::string proc = "/proc/" + std::to_string(pid);
-        const std::string status = read_file(proc + "/status");
+        const std::string dir = "/proc/" + std::to_string(proc.pid);
+        const std::string status = read_file(dir + "/status");
         const size_t state = status.find("State:");
         return "state " + status.substr(state, status.find('\n', state) - state) +
-               ", syscall " + read_file(proc + "/syscall") + "log:\n" +
-               read_file(dir.file("log"));
+               ", syscall " + read_file(dir + "/syscall") + "log:\n" +
+               read_file(panel.log_path());
     }
 
     // Ctrl-C, and a second one while the ending waits; then let the ending finish.
     // Returns the exit status (128 + signal when killed, -1 when it hung).
     int interrupt_twice()
     {
-        close_backlight_reader();
+        panel.stop_reading_backlight();
         type("\x03");
         const bool ending = wait_until([&] { return in_open() || !alive(); }, 10000);
         EXPECT_TRUE(ending) << "the program did not reach its ending";
@@ -194,27 +146,29 @@ struct soak_run {
         // Give a fatal second interrupt the time to act before the ending goes on.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(alive()) << "the second Ctrl-C ended the program";
-        open_backlight_reader();
+        panel.read_backlight_again();
         return wait_exit();
     }
 
     int wait_exit(int timeout_ms = 10000)
     {
         int status = 0;
-        const bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; },
-                                      timeout_ms);
+        const bool ended =
+            wait_until([&] { return waitpid(proc.pid, &status, WNOHANG) == proc.pid; }, timeout_ms);
         if (!ended)
             return -1;
-        pid = -1;
-        read_levels();
+        proc.pid = -1;
+        close(proc.input_fd);
+        proc.input_fd = -1;
+        levels();
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
     void expect_terminal_as_before(const std::string& program) const
     {
         terminal_state after{};
-        tcgetattr(slave, &after.attributes);
-        after.status_flags = fcntl(slave, F_GETFL);
+        tcgetattr(terminal.slave, &after.attributes);
+        after.status_flags = fcntl(terminal.slave, F_GETFL);
         EXPECT_TRUE(same_attributes(after.attributes, before.attributes))
             << program << ": terminal attributes changed: lflag " << std::hex
             << before.attributes.c_lflag << " -> " << after.attributes.c_lflag;
@@ -243,9 +197,9 @@ void soak_interactive(const std::string& program, const std::vector<std::string>
 {
     soak_run run;
     run.start(program, args, device);
-    ASSERT_TRUE(run.wait_until([&] { return run.count_log("ATOMIC ok") >= 1 && !run.levels.empty(); }))
+    ASSERT_TRUE(run.wait_until([&] { return run.count_log("ATOMIC ok") >= 1 && !run.levels().empty(); }))
         << program << " showed no first frame";
-    EXPECT_EQ(run.levels, "255\n");
+    EXPECT_EQ(run.levels(), "255\n");
 
     run.type(keys);
     // One commit per redrawing key: none lost, none doubled.
@@ -255,11 +209,11 @@ void soak_interactive(const std::string& program, const std::vector<std::string>
 
     EXPECT_EQ(run.interrupt_twice(), 0) << program;
     EXPECT_EQ(run.count_log("ATOMIC ok"), 1 + redraws) << program;
-    EXPECT_EQ(run.levels, "255\n0\n") << program << ": backlight on, then off at the end";
-    const std::string out = read_file(run.dir.file("out"));
+    EXPECT_EQ(run.levels(), "255\n0\n") << program << ": backlight on, then off at the end";
+    const std::string out = run.out();
     EXPECT_TRUE(out.ends_with(ENDING)) << program << " output ends with: "
                                        << out.substr(out.size() > 200 ? out.size() - 200 : 0);
-    EXPECT_EQ(read_file(run.dir.file("err")), "");
+    EXPECT_EQ(program_stderr(run.proc), "");
     run.expect_terminal_as_before(program);
 }
 
@@ -292,13 +246,13 @@ TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
     soak_run run;
     // No display time: it runs until stopped. Its image program is a stand-in
     // that holds until killed; the launcher's own loop is what is soaked.
-    mkdir(run.dir.file("programs").c_str(), 0755);
-    write_file(run.dir.file("programs/panelshow"), "#!/bin/sh\nexec sleep 600\n");
-    chmod(run.dir.file("programs/panelshow").c_str(), 0755);
+    mkdir(run.panel.dir.file("programs").c_str(), 0755);
+    write_file(run.panel.dir.file("programs/panelshow"), "#!/bin/sh\nexec sleep 600\n");
+    chmod(run.panel.dir.file("programs/panelshow").c_str(), 0755);
     run.start("panelshow_timed", {"/nonexistent.png", "0", "0"},
-              "programs=" + run.dir.file("programs"));
-    ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << "backlight never set";
-    EXPECT_EQ(run.levels, "255\n");
+              "programs=" + run.panel.dir.file("programs"));
+    ASSERT_TRUE(run.wait_until([&] { return !run.levels().empty(); })) << "backlight never set";
+    EXPECT_EQ(run.levels(), "255\n");
     // Every key but Enter and 's' is taken and ignored.
     std::string keys;
     for (int i = 0; i < KEY_BURST; ++i)
@@ -307,8 +261,8 @@ TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(run.alive()) << "a key ended panelshow_timed";
     EXPECT_EQ(run.interrupt_twice(), 0);
-    EXPECT_EQ(run.levels, "255\n0\n");
-    EXPECT_EQ(read_file(run.dir.file("out")).find("got exit character"), std::string::npos);
+    EXPECT_EQ(run.levels(), "255\n0\n");
+    EXPECT_EQ(run.out().find("got exit character"), std::string::npos);
     run.expect_terminal_as_before("panelshow_timed");
 }
 
@@ -323,11 +277,11 @@ TEST(TerminalSoak, StopSignalsEndInOrder)
             const std::string what = a[0] + " " + strsignal(sig);
             soak_run run;
             run.start(a[0], {a.begin() + 2, a.end()}, a[1]);
-            ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); })) << what;
-            kill(run.pid, sig);
+            ASSERT_TRUE(run.wait_until([&] { return !run.levels().empty(); })) << what;
+            kill(run.proc.pid, sig);
             EXPECT_EQ(run.wait_exit(), 0) << what;
-            EXPECT_EQ(run.levels, "255\n0\n") << what;
-            EXPECT_TRUE(read_file(run.dir.file("out")).ends_with(ENDING)) << what;
+            EXPECT_EQ(run.levels(), "255\n0\n") << what;
+            EXPECT_TRUE(run.out().ends_with(ENDING)) << what;
             run.expect_terminal_as_before(what);
         }
 }
@@ -337,19 +291,19 @@ TEST(TerminalSoak, StopSignalsEndInOrder)
 TEST(TerminalSoak, PipedOutputComesAsPrintedAndAGoneReaderKillsNothing)
 {
     soak_run run;
-    mkfifo(run.dir.file("out").c_str(), 0644);
-    const int reader = open(run.dir.file("out").c_str(), O_RDONLY | O_NONBLOCK);
-    run.start("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
-    ASSERT_TRUE(run.wait_until([&] { return !run.levels.empty(); }));
+    mkfifo(run.panel.dir.file("out").c_str(), 0644);
+    const int reader = open(run.panel.dir.file("out").c_str(), O_RDONLY | O_NONBLOCK);
+    run.start("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75", run.panel.dir.file("out"));
+    ASSERT_TRUE(run.wait_until([&] { return !run.levels().empty(); }));
     char buf[4096];
     const ssize_t n = read(reader, buf, sizeof buf);
     const defect_colours shown{{0, 0, 0}, {1, 2, 3}, {109, 109, 109}};
     EXPECT_EQ(std::string(buf, size_t(std::max<ssize_t>(n, 0))),
               printed([&](FILE* out) { print_defect_status(out, shown); }));
     close(reader);
-    kill(run.pid, SIGTERM);
+    kill(run.proc.pid, SIGTERM);
     EXPECT_EQ(run.wait_exit(), 0) << "141: killed by SIGPIPE";
-    EXPECT_EQ(run.levels, "255\n0\n");
+    EXPECT_EQ(run.levels(), "255\n0\n");
 }
 
 // Ctrl-C typed while the display is being set up (the fake holds the resources
@@ -365,16 +319,16 @@ void interrupt_in_setup(const std::string& program, const std::vector<std::strin
     run.type("\x03");
     const std::string where = run.whereabouts();
     EXPECT_EQ(run.wait_exit(20000), 0) << program << " did not end; right after Ctrl-C: " << where
-                                      << (run.pid > 0 ? "\nnow: " + run.whereabouts() : "");
-    const std::string log = read_file(run.dir.file("log"));
+                                      << (run.proc.pid > 0 ? "\nnow: " + run.whereabouts() : "");
+    const std::string log = read_file(run.panel.log_path());
     EXPECT_NE(log.find("GETRESOURCES ok"), std::string::npos) << "set-up was cut short";
     EXPECT_EQ(log.find("ATOMIC"), std::string::npos) << program << " committed a frame";
-    EXPECT_EQ(run.levels, "0\n") << program << ": the panels must not be lit";
-    const std::string out = read_file(run.dir.file("out"));
+    EXPECT_EQ(run.levels(), "0\n") << program << ": the panels must not be lit";
+    const std::string out = run.out();
     EXPECT_TRUE(out.ends_with(ENDING)) << out;
     EXPECT_EQ(out.find("updating display"), std::string::npos);
     EXPECT_EQ(out.find("Zone A Defect:"), std::string::npos);
-    EXPECT_EQ(read_file(run.dir.file("err")), "");
+    EXPECT_EQ(program_stderr(run.proc), "");
     run.expect_terminal_as_before(program);
 }
 
@@ -388,11 +342,11 @@ void stop_during_first_commit(const std::string& program, const std::vector<std:
     ASSERT_TRUE(run.wait_until([&] { return run.count_log("ADDFB2 ok") == 1; }))
         << program << " never registered its framebuffer";
     ASSERT_EQ(run.count_log("ATOMIC"), 0) << program << ": committed before the stop was sent";
-    kill(run.pid, SIGTERM);
+    kill(run.proc.pid, SIGTERM);
     EXPECT_EQ(run.wait_exit(), 0) << program;
     EXPECT_EQ(run.count_log("ATOMIC ok"), 1) << program << ": the first frame was not committed";
-    EXPECT_EQ(run.levels, "0\n") << program << ": the panels were lit after the stop";
-    EXPECT_TRUE(read_file(run.dir.file("out")).ends_with(ENDING)) << program;
+    EXPECT_EQ(run.levels(), "0\n") << program << ": the panels were lit after the stop";
+    EXPECT_TRUE(run.out().ends_with(ENDING)) << program;
 }
 
 TEST(TerminalSoak, StopDuringTheFirstCommitNeverLightsThePanels)

@@ -1,3 +1,4 @@
+# shellcheck shell=dash
 # Guest side of the panelcolor and paneldefect real-kernel tests, run by
 # tools/virtual-panel/virtual-panel. Each program runs on a pseudo-terminal
 # (key_terminal); keys go in through /tmp/NAME.keys. Each run leaves NAME.stdout,

@@ -60,7 +60,7 @@ defects() {
 
 check() {
     name=$1
-    TOOLS=${VM_HOST_BUILD:-$2}/tests/tools
+    TOOLS=${VM_HOST_BUILD:-$2}/tools/screen
     run=$3/run
     case $name in
     PanelcolorStartsWhiteAndEnterEnds)

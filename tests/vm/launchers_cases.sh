@@ -1,3 +1,4 @@
+# shellcheck shell=dash
 # Guest side of the launcher real-kernel test, run by tools/virtual-panel/virtual-panel.
 # Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*, seq.*,
 # missing.* and missing_levels, and the screendump timed_lit.ppm.

@@ -14,7 +14,7 @@ build=$1
 out=$2
 mode=${3:-}
 run=$out/run
-tools=${VM_HOST_BUILD:-$build}/tests/tools
+tools=${VM_HOST_BUILD:-$build}/tools/screen
 
 fail() {
     echo "FAIL: $*"

@@ -1,3 +1,4 @@
+# shellcheck shell=dash
 # Guest side of the panelshow real-kernel tests, run by tools/virtual-panel/virtual-panel.
 # Each case leaves NAME.stdout, NAME.stderr and NAME.status with the host (and NAME.ppm
 # when something was shown); tests/vm/panelshow_vm.sh judges them.

@@ -19,18 +19,18 @@ fail() {
 boot() {
     build=$1
     out=$2
-    tools=${VM_HOST_BUILD:-$build}/tests/tools
+    tools=${VM_HOST_BUILD:-$build}/tools/screen
     rm -rf "$out/run" # results of an earlier boot must not be judged again
     mkdir -p "$out/data"
     d=$out/data
-    "$tools/make_test_image" raw "$d/frame.rgb" &&
+    { "$tools/make_test_image" raw "$d/frame.rgb" &&
         "$tools/make_test_image" png "$d/alpha.png" &&
         "$tools/make_test_image" photo-jpeg "$d/photo.jpg" &&
         "$tools/make_test_image" photo-png "$d/photo.png" &&
         "$tools/make_test_image" png "$d/narrow.png" --width 4319 &&
         "$tools/make_test_image" png "$d/short.png" --height 2159 &&
         "$tools/make_test_image" raw "$d/short.rgb" --bytes $((FRAME_BYTES - 1)) &&
-        "$tools/make_test_image" bmp "$d/photo.bmp" ||
+        "$tools/make_test_image" bmp "$d/photo.bmp"; } ||
         fail "could not make the test pictures"
     # Each decoder's files cut at half their length.
     for f in photo.jpg photo.png photo.bmp; do
@@ -97,7 +97,7 @@ expect_refused() {
     expect_output "$1" "$2" 1 "$MODE_LINE
 error loading image $3
 " "$(fatal "data != 0")"
-    [ -f "$1/$2.before" ] && diff -u "$1/$2.before" "$1/$2.after" >"$1/$2.state.diff" ||
+    { [ -f "$1/$2.before" ] && diff -u "$1/$2.before" "$1/$2.after" >"$1/$2.state.diff"; } ||
         fail "$2: the display changed (before first): $(cat "$1/$2.state.diff")"
 }
 
@@ -106,7 +106,7 @@ HOLDING=143
 
 check() {
     name=$1
-    TOOLS=${VM_HOST_BUILD:-$2}/tests/tools
+    TOOLS=${VM_HOST_BUILD:-$2}/tools/screen
     out=$3
     run=$out/run
     d=$out/data

@@ -1,8 +1,8 @@
+# shellcheck shell=dash
 # Guest side of the smoke set, run on each display driver by tests/vm/smoke_vm.sh:
 # panelshow's raw frame and photographs, panelcolor's keys and halves, paneldefect's
 # frame, lightsout, and a display held by one panelshow refused to the others.
 # Each run leaves NAME.stdout, NAME.stderr and NAME.status (and screendumps).
-BL=/sys/class/backlight/ae94000.dsi.0
 HELP_LINE="  print this help: ?"
 mkdir -p /dev/pts
 mount -t devpts devpts /dev/pts

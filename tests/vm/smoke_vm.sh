@@ -23,13 +23,13 @@ boot() {
     gpu=$1
     build=$2
     out=$3
-    tools=$build/tests/tools
+    tools=$build/tools/screen
     rm -rf "$out/run"
     mkdir -p "$out/data"
     d=$out/data
-    "$tools/make_test_image" raw "$d/frame.rgb" &&
+    { "$tools/make_test_image" raw "$d/frame.rgb" &&
         "$tools/make_test_image" photo-jpeg "$d/photo.jpg" &&
-        "$tools/make_test_image" photo-png "$d/photo.png" ||
+        "$tools/make_test_image" photo-png "$d/photo.png"; } ||
         fail "could not make the test pictures"
     "$ROOT/tools/virtual-panel/virtual-panel" --gpu "$gpu" \
         --bin "$build/src/panelshow" --bin "$build/src/panelcolor" \
@@ -72,15 +72,15 @@ refused() {
     printf '%s: DRM_IOCTL_MODE_ATOMIC: Permission denied\n%s: /dev/dri/card0 is in use by: panelshow (pid %s)\n' \
         "$1" "$1" "$pid" >"$r.expected"
     tail -n 2 "$r.stderr" | diff -u "$r.expected" - || fail "refused $1: standard error ends otherwise"
-    [ "$(wc -l <"$r.stderr")" = 3 ] &&
-        head -n 1 "$r.stderr" | grep -Eq "^$1: src/display/display_fb\.cpp:[0-9]+: display_flip: Assertion \`!ret' failed\.$" ||
+    { [ "$(wc -l <"$r.stderr")" = 3 ] &&
+        head -n 1 "$r.stderr" | grep -Eq "^$1: src/display/display_fb\.cpp:[0-9]+: display_flip: Assertion \`!ret' failed\.$"; } ||
         fail "refused $1: no commit diagnostic first: $(cat "$r.stderr")"
 }
 
 check() {
     name=$1
     gpu=$2
-    TOOLS=$3/tests/tools
+    TOOLS=$3/tools/screen
     run=$4/run
     d=$4/data
     MODE_LINE=$(mode_line "$gpu")

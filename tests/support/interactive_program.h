@@ -1,7 +1,6 @@
-// Running panelcolor and paneldefect as a user runs them, on the fake DRM device:
-// keys on a pseudo-terminal (or a pipe), the device's log and shown frame in a
-// temporary folder, and the backlight's brightness file as a FIFO, so that every
-// level written reaches the test in order.
+// Checks shared by the tests that run panelcolor and paneldefect on the fake DRM
+// device (start_on_panel): keys on a pseudo-terminal, the shown frame, the
+// backlight's levels in order.
 #pragma once
 
 #include "program_run.h"
@@ -19,107 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-struct fake_panel {
-    temp_dir dir;
-    int brightness_fd = -1;
-    std::string written; // brightness writes read so far
-
-    fake_panel()
-    {
-        mkdir(dir.file("bl").c_str(), 0755);
-        write_file(dir.file("bl/max_brightness"), "255\n");
-        mkfifo(dir.file("bl/brightness").c_str(), 0644);
-        // Held open for reading for the whole test, so the program's opens never wait.
-        brightness_fd = open(dir.file("bl/brightness").c_str(), O_RDONLY | O_NONBLOCK);
-    }
-    ~fake_panel() { close(brightness_fd); }
-    fake_panel(const fake_panel&) = delete;
-    fake_panel& operator=(const fake_panel&) = delete;
-
-    std::string log_path() const { return dir.file("log"); }
-    std::string frame_path() const { return dir.file("frame"); }
-
-    // Every level written to the brightness file so far, in order ("255\n0\n").
-    const std::string& backlight()
-    {
-        char buf[256];
-        ssize_t n;
-        while ((n = read(brightness_fd, buf, sizeof buf)) > 0)
-            written.append(buf, static_cast<size_t>(n));
-        return written;
-    }
-
-    std::string fake_config(const std::string& extra, bool with_frame) const
-    {
-        std::string c = "log=" + log_path() + ";backlight=" + dir.file("bl");
-        if (with_frame)
-            c += ";frame=" + frame_path();
-        return extra.empty() ? c : c + ";" + extra;
-    }
-
-    int count_log(const std::string& line) const
-    {
-        const std::string log = read_file(log_path());
-        int n = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
-            ++n;
-        return n;
-    }
-    int commits() const { return count_log("ATOMIC ok\n"); }
-    bool wait_commits(int n, int timeout_ms = 5000) const
-    {
-        for (int waited = 0; waited < timeout_ms; waited += 2) {
-            if (commits() >= n)
-                return true;
-            usleep(2000);
-        }
-        return false;
-    }
-    // Until the first frame has lit the panels: a stop before that keeps them dark.
-    bool wait_lit(int timeout_ms = 5000)
-    {
-        for (int waited = 0; waited < timeout_ms; waited += 2) {
-            if (backlight().starts_with("255\n"))
-                return true;
-            usleep(2000);
-        }
-        return false;
-    }
-};
-
-struct run_options {
-    std::string fake;        // extra FAKE_DRM items
-    bool frame = false;      // have the fake write each shown frame
-    stdin_kind input = stdin_kind::pty;
-};
-
-inline running_program start_interactive(const std::string& program,
-                                          const std::vector<std::string>& args,
-                                          const fake_panel& panel, const run_options& opt = {})
-{
-    program_spec spec;
-    spec.argv = {built_program(program)};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env = {"LD_PRELOAD=" + fake_drm_library(),
-                "FAKE_DRM=" + panel.fake_config(opt.fake, opt.frame)};
-    spec.input = opt.input;
-    return start_program(spec);
-}
-
-struct finished_run {
-    int status; // -1: still running after the wait, then killed
-    std::string out;
-    std::string err;
-};
-
-inline finished_run finish(running_program& p, int timeout_ms = 5000)
-{
-    int status = wait_program(p, timeout_ms);
-    if (status == -1)
-        kill_program(p);
-    return {status, program_stdout(p), program_stderr(p)};
-}
 
 // The shown frame against an expectation, pixel by pixel; names the first pixel
 // that differs and how many do.
@@ -176,7 +74,7 @@ inline void expect_text_only(const std::string& program, const std::vector<std::
 {
     const std::string what = program + " " + testing::PrintToString(args);
     fake_panel panel;
-    running_program p = start_interactive(program, args, panel, {fake});
+    running_program p = start_on_panel(program, args, panel, {fake});
     const finished_run r = finish(p);
     EXPECT_EQ(r.status, 0) << what;
     EXPECT_EQ(r.out, out) << what;
@@ -192,7 +90,7 @@ inline void expect_stop_after_first_frame(const std::string& program, const std:
 {
     const std::string what = program + " stopped by " + testing::PrintToString(keys);
     fake_panel panel;
-    running_program p = start_interactive(program, {}, panel, {fake});
+    running_program p = start_on_panel(program, {}, panel, {fake});
     ASSERT_TRUE(panel.wait_commits(1) && panel.wait_lit()) << what << ": no first frame";
     send_input(p, keys);
     const finished_run r = finish(p);
@@ -222,7 +120,7 @@ inline setup_interrupt interrupt_during_setup(const std::string& program,
                                               fake_panel& panel, const std::string& fake)
 {
     mkfifo(panel.log_path().c_str(), 0644);
-    running_program p = start_interactive(program, args, panel, {fake});
+    running_program p = start_on_panel(program, args, panel, {fake});
     bool handler_installed = false;
     for (int i = 0; i < 2000 && !handler_installed; ++i) {
         const std::string st = read_file("/proc/" + std::to_string(p.pid) + "/status");

@@ -1,3 +1,0 @@
-// The encoder used by tests to write sample images, compiled once.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
