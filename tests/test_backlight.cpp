@@ -271,23 +271,23 @@ TEST_F(BacklightFixed, PreparedWriteLandsOnlyWhenFinishedAndAbandonedNever)
     // A plain file, as on the virtual panel, shows the lit level until "off" is due.
     backlight_set_fixed(1, dir());
     backlight_write off{};
-    EXPECT_EQ(printed([&] { off = backlight_prepare_fixed(0, dir()); }), "");
+    EXPECT_EQ(stdout_of([&] { off = backlight_prepare_fixed(0, dir()); }), "");
     EXPECT_EQ(brightness(), "193\n") << "changed before its moment";
-    EXPECT_EQ(printed([&] { backlight_finish(off); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_finish(off); }), "");
     EXPECT_EQ(brightness(), "0\n");
 
     backlight_write on = backlight_prepare_fixed(1, dir());
-    EXPECT_EQ(printed([&] { backlight_abandon(on); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_abandon(on); }), "");
     EXPECT_EQ(brightness(), "0\n");
     EXPECT_EQ(on.fd, -1);
 
     // A missing device is reported when the write was due, never for an abandoned one.
     const std::string missing = (dir_ / "no_such_device").string();
     backlight_write late{};
-    EXPECT_EQ(printed([&] { late = backlight_prepare_fixed(1, missing.c_str()); }), "");
-    EXPECT_EQ(printed([&] { backlight_finish(late); }), "Could not open brightness file\n");
+    EXPECT_EQ(stdout_of([&] { late = backlight_prepare_fixed(1, missing.c_str()); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_finish(late); }), "Could not open brightness file\n");
     backlight_write dropped = backlight_prepare_fixed(0, missing.c_str());
-    EXPECT_EQ(printed([&] { backlight_abandon(dropped); }), "");
+    EXPECT_EQ(stdout_of([&] { backlight_abandon(dropped); }), "");
 }
 
 } // namespace
