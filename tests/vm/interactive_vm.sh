@@ -22,6 +22,7 @@ boot() {
     "$ROOT/tools/virtual-panel/virtual-panel" --arch "${VM_ARCH:-x86_64}" \
         --bin "$build/src/panelcolor" \
         --bin "$build/src/paneldefect" --bin "$build/tests/vm/key_terminal" \
+        --file "$HERE/terminal_keys.sh:/data/terminal_keys.sh" \
         --scenario "$HERE/interactive_cases.sh" --out "$out/run" --timeout 560
 }
 

@@ -3,22 +3,11 @@
 # panelshow's raw frame and photographs, panelcolor's keys and halves, paneldefect's
 # frame, lightsout, and a display held by one panelshow refused to the others.
 # Each run leaves NAME.stdout, NAME.stderr and NAME.status (and screendumps).
-HELP_LINE="  print this help: ?"
-mkdir -p /dev/pts
-mount -t devpts devpts /dev/pts
+# shellcheck source=/dev/null # the guest path of tests/vm/terminal_keys.sh, checked on its own
+. /data/terminal_keys.sh
 
 collect() {
     for f in stdout stderr status; do [ -f "/tmp/$1.$f" ] && fetch "/tmp/$1.$f"; done
-}
-
-# lines FILE LINE N: until FILE holds LINE N times (20 s at most).
-lines() {
-    local n=0
-    while [ "$(grep -c -F -x -e "$2" "$1")" -lt "$3" ]; do
-        n=$((n + 1))
-        [ $n -ge 1000 ] && { echo "lines: $1: fewer than $3 of '$2'" >&2; return 1; }
-        usleep 20000
-    done
 }
 
 # hold NAME ARGS...: panelshow -v until its flip has completed and the device shows it.
@@ -27,7 +16,7 @@ hold() {
     shift
     panelshow "$@" -v >"/tmp/$name.stdout" 2>"/tmp/$name.stderr" &
     PID=$!
-    lines "/tmp/$name.stdout" "Image is now displayed" 1 && wait_scanout panelshow "$PID"
+    wait_lines "$name" "Image is now displayed" 1 && wait_scanout panelshow "$PID"
 }
 
 release() {
@@ -65,44 +54,17 @@ snap held
 fetch /tmp/held.pid
 release held
 
-# panelcolor on a terminal: keys change the columns and the halves. A key that
-# repaints the same frame, then ?: once the help is out, the frame is shown.
-start() {
-    name=$1
-    shift
-    mkfifo "/tmp/$name.keys"
-    : >"/tmp/$name.stdout"
-    key_terminal "/tmp/$name.keys" "/tmp/$name.stdout" "$@" 2>"/tmp/$name.stderr" &
-    PID=$!
-}
-keys() {
-    timeout 10 sh -c "printf '$2' >/tmp/$1.keys" || echo "keys: $1: nobody reads the keys" >&2
-}
-settle() {
-    local before
-    before=$(grep -c -F -x -e "$HELP_LINE" "/tmp/$1.stdout")
-    keys "$1" "$2?"
-    lines "/tmp/$1.stdout" "$HELP_LINE" $((before + 1))
-}
-end() {
-    keys "$1" '\003'
-    timeout 30 sh -c "while kill -0 $PID 2>/dev/null; do usleep 20000; done"
-    kill -9 "$PID" 2>/dev/null
-    wait "$PID"
-    echo $? >"/tmp/$1.status"
-    collect "$1"
-}
-
+# panelcolor on a terminal: keys change the columns and the halves.
 start pc panelcolor 0 0 0 10 20 30 7 0
-lines /tmp/pc.stdout "updating display" 1 && settle pc ""
+wait_lines pc "updating display" 1 && settle pc ""
 keys pc 1t && settle pc 1 && snap pc_left_off
 keys pc '\t' && settle pc 1 && snap pc_swapped
 keys pc 5 && settle pc 1 && snap pc_both
-end pc
+end pc '\003'
 
 start pd paneldefect
-lines /tmp/pd.stdout "Background:" 1 && settle pd 5 && snap pd_start
-end pd
+wait_lines pd "Background:" 1 && settle pd 5 && snap pd_start
+end pd '\003'
 
 # lightsout takes the CRTC down: no CRTC active, no framebuffer on a plane.
 # The device stays open here until the state is read: where a console runs (bochs),

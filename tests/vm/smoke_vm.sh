@@ -36,7 +36,7 @@ boot() {
         --bin "$build/src/paneldefect" --bin "$build/src/lightsout:/usr/bin" \
         --bin "$build/tests/vm/key_terminal" \
         --file "$d/frame.rgb:/data/frame.rgb" --file "$d/photo.jpg:/data/photo.jpg" \
-        --file "$d/photo.png:/data/photo.png" \
+        --file "$d/photo.png:/data/photo.png" --file "$HERE/terminal_keys.sh:/data/terminal_keys.sh" \
         --scenario "$HERE/smoke_cases.sh" --out "$out/run" --timeout 170
 }
 
