@@ -95,7 +95,8 @@ bool load_into(unsigned char* map, const std::string& path)
 
 } // namespace
 
-[[noreturn]] void fatal_check_failed(const char*, int, const char*, const char* condition)
+[[noreturn]] void fatal_check_failed(const char*, int, const char*, const char* condition,
+                                     const char*)
 {
     throw fatal_stop{condition};
 }

@@ -21,10 +21,3 @@ void fatal_check_failed(const char* file, int line, const char* function, const 
     std::fflush(stderr);
     _exit(1);
 }
-
-const char* call_failed(const char* call, int error)
-{
-    static char text[512];
-    std::snprintf(text, sizeof text, "%s: %s\n", call, std::strerror(error));
-    return text;
-}

@@ -7,6 +7,10 @@
 // kernel does that when the process ends, and the backlight keeps its level.
 #pragma once
 
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
 [[noreturn]] void fatal_check_failed(const char* file, int line, const char* function,
                                      const char* condition, const char* reason = nullptr);
 
@@ -28,5 +32,11 @@
     fatal_check_failed(__FILE__, __LINE__, (function), (condition_text), (reason))
 
 // A failed system call in words: "CALL: <strerror(error)>\n", in a buffer of its own
-// that lasts until the process ends.
-const char* call_failed(const char* call, int error);
+// that lasts until the process ends. Inline, so that a build which puts its own
+// fatal_check_failed in place of ours (the fuzz targets) links without it.
+inline const char* call_failed(const char* call, int error)
+{
+    static char text[PATH_MAX + 128]; // a call named with a file's path, and the reason
+    std::snprintf(text, sizeof text, "%s: %s\n", call, std::strerror(error));
+    return text;
+}
