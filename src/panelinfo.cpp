@@ -97,11 +97,26 @@ int no_panel_data(const std::string& reason)
     return 1;
 }
 
+// What went wrong with panelquery itself, in words; empty when nothing did. Writing
+// on after its line into the pipe we closed ends it by SIGPIPE (a shell wrapper
+// then exits with 128 + SIGPIPE): that is no failure of its own.
+std::string query_failure(int status, bool had_line)
+{
+    const bool cut_off = had_line && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) ||
+                                      (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE));
+    if (WIFSIGNALED(status) && !cut_off)
+        return "ended by signal " + std::to_string(WTERMSIG(status));
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0 && !cut_off)
+        return "exited with status " + std::to_string(WEXITSTATUS(status));
+    return "";
+}
+
 } // namespace
 
 int main()
 {
     open_standard_descriptors();
+    keep_children_waitable();
     const int64_t started_ms = now_ms();
     const char* const argv[] = {PANELQUERY_PATH, nullptr};
     const outside_start query = start_outside({.path = PANELQUERY_PATH, .argv = argv,
@@ -115,7 +130,8 @@ int main()
     }
     const panel_line& line = reading.line;
 
-    const panel_numbers numbers = parse_panel_numbers(line.value_or(""));
+    std::size_t numbers_read = 0;
+    const panel_numbers numbers = parse_panel_numbers(line.value_or(""), &numbers_read);
     const std::span<const int32_t, PANEL_NUMBERS> all{numbers};
     print_panel(all.first<PANEL_BLOCK>(), "Left Panel");
     print_panel(all.last<PANEL_BLOCK>(), "Right Panel");
@@ -128,16 +144,17 @@ int main()
         return no_panel_data("printed no line within 5 s");
     }
     int status = reading.status;
-    if (reading.ended || reap_within(query.pid, QUERY_END_WAIT_MS, status)) {
-        // Writing on after its line into the pipe we closed ends it by SIGPIPE:
-        // that is no failure of its own.
-        const bool cut_off = line && WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE;
-        if (WIFSIGNALED(status) && !cut_off)
-            return no_panel_data("ended by signal " + std::to_string(WTERMSIG(status)));
-        if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-            return no_panel_data("exited with status " + std::to_string(WEXITSTATUS(status)));
+    std::string failure;
+    if (reading.ended || reap_within(query.pid, QUERY_END_WAIT_MS, status))
+        failure = query_failure(status, line.has_value());
+    if (numbers_read == 0)
+        return no_panel_data(!failure.empty() ? failure
+                             : line           ? "printed no numbers"
+                                              : "printed no line");
+    // The numbers read are shown, but a panelquery that failed is not trusted with a 0.
+    if (!failure.empty()) {
+        std::fprintf(stderr, "panelinfo: %s %s\n", PANELQUERY_PATH, failure.c_str());
+        return 1;
     }
-    if (!line)
-        return no_panel_data("printed no line");
     return 0;
 }

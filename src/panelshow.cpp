@@ -1,9 +1,11 @@
 // panelshow: puts one still image full-screen and holds it until killed.
 #include "cli/panelshow_args.h"
+#include "common/console.h"
 #include "common/standard_fds.h"
 #include "display/display.h"
 #include "image/image_load.h"
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
@@ -21,6 +23,13 @@ double seconds_between(const timespec& start, const timespec& end)
 int main(int argc, char** argv)
 {
     open_standard_descriptors();
+    // Held until a signal ends it: one that a parent left ignored or blocked must
+    // still do so.
+    for (const int sig : STOP_SIGNALS)
+        std::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     const panelshow_args args = parse_panelshow_args(argc, argv);
     if (args.outcome != args_outcome::run) {
         print_panelshow_usage(argv[0]);

@@ -21,15 +21,19 @@ constexpr const char LAUNCHER[] = "panelshow_sequence";
 
 enum class entry_end : bool { done, stopped };
 
+struct entry_outcome {
+    entry_end end;
+    bool lit; // the backlight went on for it
+};
+
 // One entry: its image program started, settled, lit for the display time and
 // killed; at most one child lives at a time. A stop signal ends any wait: the
 // backlight goes off and the child is killed and reaped before this returns.
 // Each wait ends at a deadline taken where its time begins: the settle time at
 // the fork, the lit time when the "on" level has reached the device (its close).
 // Each write is made ready before its deadline, so only write and close follow.
-entry_end show_entry(const char* name, const std::string& path, const char* mode_text,
-                     sequence_delay settle, sequence_delay lit, const sigset_t& stops,
-                     bool& first_image)
+entry_outcome show_entry(const char* name, const std::string& path, const char* mode_text,
+                         const entry_timing& timing, const sigset_t& stops)
 {
     std::printf("found image %s\n", path.c_str());
     const char* const argv[] = {IMAGE_PROGRAM_PATH, path.c_str(), "-m", mode_text, nullptr};
@@ -40,14 +44,14 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
                                                .failure_line = "execl failed",
                                                .capture_stdout = false});
     if (!child.forked)
-        return entry_end::done;
+        return {entry_end::done, false};
     std::printf("manage backlight for %s\n", name);
 
     backlight_write on = backlight_prepare_fixed(1);
-    const timespec settled =
-        later_by(child.started, to_timespec(first_image ? FIRST_SETTLE : settle));
+    const timespec settled = later_by(child.started, to_timespec(timing.settle));
     bool whole = wait_until_unless_stopped(settled, stops);
     bool reaped = false;
+    bool lit = false;
     int status = child.status;
     if (whole && (child.pid == 0 || child_has_ended(child.pid, status))) {
         reaped = true;
@@ -59,10 +63,11 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
             print_ended_early(name, status);
     } else if (whole) {
         backlight_finish(on);
+        lit = true;
     } else {
         backlight_abandon(on);
     }
-    const timespec lit_end = later_by(monotonic_now(), to_timespec(lit));
+    const timespec lit_end = later_by(monotonic_now(), to_timespec(timing.lit));
     backlight_write off = backlight_prepare_fixed(0);
     if (whole)
         whole = wait_until_unless_stopped(lit_end, stops);
@@ -72,11 +77,10 @@ entry_end show_entry(const char* name, const std::string& path, const char* mode
     if (!reaped && !kill_and_reap(child.pid))
         std::printf("image program (pid %d) did not end after SIGKILL\n",
                     static_cast<int>(child.pid));
-    first_image = false;
     if (whole)
-        return entry_end::done;
+        return {entry_end::done, lit};
     std::printf("stopped at %s\n", name);
-    return entry_end::stopped;
+    return {entry_end::stopped, lit};
 }
 
 // Negative counts would make the waits last for ages; refuse them up front.
@@ -129,17 +133,17 @@ int main(int argc, char** argv)
     std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
 
     enter_precise_waits();
-    bool first_image = true;
+    sequence_timing timing{.settle = settle.delay, .display = display.delay};
     bool stopped = false;
     for (const dirent* entry = readdir(dir); entry != nullptr && !stopped; entry = readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
             // The whole path, however long: a cut one would show some other file.
             const std::string path = std::string(args.directory) + "/" + name;
-            const sequence_delay lit =
-                lit_time(display.delay, first_image ? FIRST_EXTRA_NSEC : LATER_EXTRA_NSEC);
-            stopped = show_entry(name, path, mode_text, settle.delay, lit, stops,
-                                 first_image) == entry_end::stopped;
+            const entry_outcome shown =
+                show_entry(name, path, mode_text, next_entry_timing(timing), stops);
+            entry_ended(timing, shown.lit);
+            stopped = shown.end == entry_end::stopped;
         }
         // A stop during the pause ends the sequence before the next entry starts.
         if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, stops)) {

@@ -64,7 +64,9 @@ int main(int argc, char** argv)
     if (!child.forked)
         return 1;
 
-    backlight_set_percent(args.brightness);
+    // Not lit for a panelshow known not to run: nothing would be on the panels.
+    if (child.pid > 0)
+        backlight_set_percent(args.brightness);
     // The "0" line tells a reader of the log that the backlight is set and the countdown starts.
     std::printf("%d\n", 0);
 

@@ -7,6 +7,8 @@
 #include <drm_fourcc.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 
 using testing::ExitedWithCode;
 using testing::internal::CaptureStderr;
@@ -295,6 +297,13 @@ TEST(DisplayWaitFlip, PollAndReadFailuresAreReportedAndReturnMinusOne)
     CaptureStderr();
     EXPECT_EQ(display_wait_flip(h), -1);
     EXPECT_EQ(GetCapturedStderr(), "read drm event: Input/output error\n");
+
+    fake_device gone = fake_default_device();
+    gone.poll_revents = POLLERR;
+    h = ready(gone, PANELSHOW_DISPLAY);
+    CaptureStderr();
+    EXPECT_EQ(display_wait_flip(h), -1) << "a device that reports only POLLERR";
+    EXPECT_EQ(GetCapturedStderr(), "poll: the device reported an error\n");
 }
 
 } // namespace

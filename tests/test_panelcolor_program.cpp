@@ -214,6 +214,19 @@ TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
                                   std::string("updating display\n") + ENDING);
 }
 
+TEST(PanelcolorStop, BackgroundJobDrawsWithoutKeysAndTakesThemInTheForeground)
+{
+    fake_panel panel;
+    running_program p = start_on_panel("panelcolor", {}, panel,
+                                       {.fake = SMALL_MODES, .background_job = true});
+    ASSERT_TRUE(panel.wait_commits(1) && panel.wait_lit()) << "stopped in the background";
+    send_input(p, "\n"); // the shell's line, which the job leaves alone
+    const finished_run r = enter_and_finish(p);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.ends_with(ENDING)) << r.out;
+    EXPECT_EQ(panel.backlight(), "255\n0\n");
+}
+
 TEST(PanelcolorStop, ClosedStdinBecomesDevNullAndReadsNoKeys)
 {
     fake_panel panel;

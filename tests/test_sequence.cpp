@@ -95,11 +95,23 @@ TEST(SequenceDelay, LitTimeAddsExtraWithCarry)
     expect_delay(lit_time({7, 900000000}, FIRST_EXTRA_NSEC), 8, 24500000, "carry onto seconds");
 }
 
-TEST(SequenceDelay, FirstImageSettlesFor1200Milliseconds)
+TEST(SequenceDelay, FirstEntryLitTakesTheFirstTimingAndOnlyIt)
 {
-    const timespec t = to_timespec(FIRST_SETTLE);
-    EXPECT_EQ(t.tv_sec, 1);
-    EXPECT_EQ(t.tv_nsec, 200000000);
+    // Settle 2.5 s, display 0.5 s; the first entry's image program fails (never lit).
+    sequence_timing t{.settle = {2, 500000000}, .display = {0, 500000000}};
+    const struct {
+        bool lit;
+        sequence_delay settle, shown;
+    } entries[] = {{false, {1, 200000000}, {0, 624500000}},
+                   {true, {1, 200000000}, {0, 624500000}},
+                   {true, {2, 500000000}, {0, 524900000}},
+                   {false, {2, 500000000}, {0, 524900000}}};
+    for (const auto& e : entries) {
+        const entry_timing got = next_entry_timing(t);
+        expect_delay(got.settle, e.settle.sec, e.settle.nsec, "settle");
+        expect_delay(got.lit, e.shown.sec, e.shown.nsec, "lit");
+        entry_ended(t, e.lit);
+    }
 }
 
 int64_t ns(timespec t)

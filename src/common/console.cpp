@@ -27,12 +27,27 @@ void install_stop_handler(int sig)
     sigaction(sig, &action, nullptr);
 }
 
+// True when descriptor 0 is our controlling terminal and another process group
+// has it in the foreground (we are a background job). Setting its attributes from
+// here would stop us with SIGTTOU, reading it with SIGTTIN.
+bool terminal_in_other_hands()
+{
+    const pid_t foreground = tcgetpgrp(0);
+    return foreground >= 0 && foreground != getpgrp();
+}
+
 } // namespace
 
 void install_stop_handlers()
 {
-    for (const int sig : STOP_SIGNALS)
+    // A parent may have left them blocked; then no stop would ever arrive.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int sig : STOP_SIGNALS) {
         install_stop_handler(sig);
+        sigaddset(&stops, sig);
+    }
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 bool key_available()
@@ -42,6 +57,10 @@ bool key_available()
 
 key_poll poll_key()
 {
+    // A background job runs without keys and leaves the terminal to the job in
+    // the foreground; once it is brought to the foreground it takes them again.
+    if (terminal_in_other_hands())
+        return key_poll::none;
     // Raw only for the instant of the poll, so the terminal behaves as the
     // user's own between polls. Input modes, ISIG, VMIN and VTIME stay as they
     // are: Enter still arrives as 0x0A and Ctrl-C still raises SIGINT. On a
@@ -61,7 +80,18 @@ key_poll poll_key()
     // EIO from the read: the other side of the terminal has closed.
     const bool read_failed = c == EOF && std::ferror(stdin) && errno == EIO;
 
-    tcsetattr(0, TCSANOW, &saved);
+    // Put back only while the terminal is still ours: a job sent to the
+    // background meanwhile (Ctrl-Z, then bg) must neither be stopped by the
+    // restore nor change the terminal of the job now in front. SIGTTOU is held
+    // so that a move to the background just after the check cannot stop us.
+    sigset_t ttou;
+    sigset_t before;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &before);
+    if (!terminal_in_other_hands())
+        tcsetattr(0, TCSANOW, &saved);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     fcntl(0, F_SETFL, flags);
 
     if (c == EOF)

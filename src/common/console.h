@@ -13,7 +13,7 @@ void handle_sigint(int sig);
 inline constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // handle_sigint for each of STOP_SIGNALS, so that it stays installed and
-// interrupted system calls restart.
+// interrupted system calls restart, and none of them left blocked.
 void install_stop_handlers();
 
 enum class key_poll : unsigned char {
@@ -23,6 +23,7 @@ enum class key_poll : unsigned char {
 };
 
 // key_available that also tells a terminal that hung up from one that is quiet.
+// A background job of the terminal touches nothing and gets none.
 key_poll poll_key();
 
 // Polls standard input once without waiting. True: exactly one key waits at the

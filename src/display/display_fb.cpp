@@ -60,7 +60,7 @@ void settle_pending_flip(display_handle& h)
         // display_wait_flip (panelshow, which handles no signal) reports every failure.
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready <= 0 || !(pfd.revents & POLLIN))
             break;
         const ssize_t n = read(h.fd, buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
@@ -216,8 +216,14 @@ int32_t display_wait_flip(display_handle& h)
             perror("poll");
             return -1;
         }
-        if (!(pfd.revents & POLLIN))
-            continue;
+        // Without POLLIN, an error or hang-up of the device comes back at once on
+        // every poll: no event will ever come, so the wait has failed.
+        if (!(pfd.revents & POLLIN)) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "poll: the device reported %s\n",
+                         pfd.revents & POLLHUP ? "a hang-up" : "an error");
+            return -1;
+        }
         const ssize_t n = read(h.fd, buf.data(), buf.size());
         if (n < 0) {
             std::fflush(stdout);

@@ -35,18 +35,21 @@ bool panel_line_add(panel_line& line, std::string_view bytes)
     return newline <= room || line->size() >= PANEL_LINE_MAX;
 }
 
-panel_numbers parse_panel_numbers(std::string_view line)
+panel_numbers parse_panel_numbers(std::string_view line, std::size_t* numbers_read)
 {
     std::string text(line);
     panel_numbers numbers{};
     int64_t running = 0;
     char* save = nullptr;
     std::size_t count = 0;
+    std::size_t read = 0; // tokens that held a number
     for (char* token = strtok_r(text.data(), " \n", &save);
          token != nullptr && count < PANEL_NUMBERS; token = strtok_r(nullptr, " \n", &save)) {
-        read_decimal(token, running);
+        read += read_decimal(token, running) ? 1 : 0;
         numbers[count++] = static_cast<int32_t>(static_cast<uint32_t>(running));
     }
+    if (numbers_read != nullptr)
+        *numbers_read = read;
     return numbers;
 }
 

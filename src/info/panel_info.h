@@ -41,8 +41,9 @@ bool panel_line_add(panel_line& line, std::string_view bytes);
 // token that starts with a decimal number (after white space, with a sign) sets a
 // running value, as one "%d" conversion would; a token without one repeats the
 // running value (0 at first). Slots not reached stay 0. Values beyond int range
-// keep their low 32 bits (see decimal_i32).
-panel_numbers parse_panel_numbers(std::string_view line);
+// keep their low 32 bits (see decimal_i32). numbers_read, when given, receives
+// how many tokens held a number: none means the line carries no data.
+panel_numbers parse_panel_numbers(std::string_view line, std::size_t* numbers_read = nullptr);
 
 // Fills info from one 40-number block; info.selector must already be set.
 void panel_info_decode(panel_info& info, std::span<const int32_t, PANEL_BLOCK> block);

@@ -16,13 +16,24 @@ void report_cannot_run(const char* launcher, const char* path, int error)
 }
 
 // The launchers hold their stop signals blocked between waits; an outside
-// program starts with none blocked. (Ignored SIGPIPE is kept on purpose: an
-// image program whose reader went away goes on showing its image.)
+// program starts with none blocked.
 void unblock_all_signals()
 {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// What a program started from a shell gets: every signal at its default action
+// and none blocked, whatever we ignore (SIGPIPE) or our own parent left ignored.
+// Handlers are reset by exec itself; only ignored ones would carry over.
+void default_signals()
+{
+    struct sigaction dfl{};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr); // SIGKILL, SIGSTOP and unused numbers refuse
+    unblock_all_signals();
 }
 
 void close_pair(const int fds[2])
@@ -68,8 +79,11 @@ outside_start start_outside(const outside_program& program)
     const pid_t pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls from here on: this is a copy of a process
-        // whose stdio state we must not touch.
-        unblock_all_signals();
+        // whose stdio state we must not touch. A process group of its own, so
+        // that ending it ends whatever it starts too (an image program may be a
+        // wrapper that forks); the exec report below comes only after this.
+        setpgid(0, 0);
+        default_signals();
         if (program.capture_stdout && dup2(out[1], STDOUT_FILENO) < 0) {
             const int error = errno;
             (void)!write(exec_report[1], &error, sizeof error);
@@ -115,7 +129,7 @@ outside_start start_outside(const outside_program& program)
 void exec_outside(const char* launcher, const char* path)
 {
     std::fflush(stdout);
-    unblock_all_signals();
+    default_signals();
     execl(path, path, static_cast<char*>(nullptr));
     report_cannot_run(launcher, path, errno);
 }

@@ -24,7 +24,8 @@ struct outside_start {
     timespec started; // CLOCK_MONOTONIC just before the fork
 };
 
-// fork, then exec in the child. A pipe closed on exec tells us whether the exec
+// fork, then exec in the child, which leads a process group of its own (its pid)
+// and starts with every signal at its default action and none blocked. A pipe closed on exec tells us whether the exec
 // worked, so a program that cannot be started is told apart from one that ends
 // at once; a failed child is reaped here (its wait status in status). On
 // failure, with a launcher: "fork failed", or failure_line on stdout and

@@ -29,3 +29,15 @@ timespec to_timespec(sequence_delay d)
 {
     return {.tv_sec = static_cast<time_t>(d.sec), .tv_nsec = static_cast<long>(d.nsec)};
 }
+
+entry_timing next_entry_timing(const sequence_timing& t)
+{
+    if (!t.lit_yet)
+        return {FIRST_SETTLE, lit_time(t.display, FIRST_EXTRA_NSEC)};
+    return {t.settle, lit_time(t.display, LATER_EXTRA_NSEC)};
+}
+
+void entry_ended(sequence_timing& t, bool lit)
+{
+    t.lit_yet = t.lit_yet || lit;
+}

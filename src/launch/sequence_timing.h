@@ -33,6 +33,24 @@ inline constexpr unsigned ENTRY_PAUSE_USEC = 10000; // between entries, so one c
 
 delay_reading read_delay(const char* text);
 
+// The waits of one entry: from its start until the panels are lit, and lit.
+struct entry_timing {
+    sequence_delay settle;
+    sequence_delay lit;
+};
+
+// The first entry to be lit brings the display up from off and takes the first
+// timing; an entry that is never lit (its image program failed) leaves that to
+// the next. Every entry asks for its timing, then says whether it was lit.
+struct sequence_timing {
+    sequence_delay settle;  // as given, for the later entries
+    sequence_delay display;
+    bool lit_yet = false;
+};
+
+entry_timing next_entry_timing(const sequence_timing& t);
+void entry_ended(sequence_timing& t, bool lit);
+
 // The display time plus the extra time, nanoseconds carried into seconds, so the
 // sleep is never shorter than the display time.
 sequence_delay lit_time(sequence_delay display, uint64_t extra_nsec);

@@ -1,6 +1,7 @@
 #include "launch/stop_signals.h"
 
 #include "common/console.h"
+#include "launch/child.h"
 
 #include <cerrno>
 #include <sched.h>
@@ -82,6 +83,7 @@ void install_launcher_signals()
 {
     install_stop_handlers();
     signal(SIGPIPE, SIG_IGN);
+    keep_children_waitable();
 }
 
 sigset_t hold_launcher_signals()

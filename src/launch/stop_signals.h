@@ -5,8 +5,9 @@
 #include <csignal>
 #include <ctime>
 
-// Installs the stop handler for the four signals (interrupted calls restart) and
-// ignores SIGPIPE, so a reader that goes away never cuts a backlight cycle short.
+// Installs the stop handler for the four signals (interrupted calls restart),
+// ignores SIGPIPE, so a reader that goes away never cuts a backlight cycle short,
+// and keeps children waitable (launch/child.h), whatever the parent left.
 void install_launcher_signals();
 
 // As install_launcher_signals, then blocks the four signals for good: they are

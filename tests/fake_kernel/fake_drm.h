@@ -80,6 +80,7 @@ struct fake_device {
     bool flip_events = true;        // commits with the event flag queue a flip-complete event
     uint32_t event_queue_limit = 4096; // bytes of unread events before commits fail (ENOMEM)
     bool busy_until_event_read = false; // commits fail with EBUSY while a flip event is unread
+    short poll_revents = 0;   // non-zero: polls of the device answer this at once (a device gone)
     std::string frame_path;     // if set, each accepted commit writes the frame here (rows packed)
     std::string log_path;       // if set, one line per request is appended here
     std::string backlight_dir;  // if set, the backlight sysfs files are served from here

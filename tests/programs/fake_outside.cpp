@@ -8,18 +8,22 @@
 //                until killed when $KDT_FAKE_PANELQUERY_HANG is set. With
 //                $KDT_FAKE_PANELQUERY_LINGER set the newline is left out and a
 //                child that keeps stdout open runs on until killed; its pid is
-//                recorded after the query's own.
+//                recorded after the query's own. With $KDT_FAKE_PANELQUERY_MORE set it
+//                writes on once its reader has gone (and so meets SIGPIPE).
 // The record, one line appended to $KDT_FAKE_EVENTS (the tests' backlight FIFO,
 // so it lands in order among the brightness writes):
 //   <name> pid=<pid> argv=<argv0>|<argv1>|... alive=<earlier pids still present>
 // Earlier pids come from $KDT_FAKE_PIDS, where each start appends its own pid: an
-// earlier one still present is a second image program alive, or a zombie.
+// earlier one still present is a second image program alive, or a zombie. A
+// program started with signals blocked or ignored adds " SigBlk=<mask>
+// SigIgn=<mask>" (from /proc/self/status): it should start as from a shell.
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +43,23 @@ std::string own_name()
         return "unknown";
     const char* slash = std::strrchr(exe, '/');
     return slash != nullptr ? slash + 1 : exe;
+}
+
+std::string signals_not_default()
+{
+    FILE* f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    std::string masks;
+    bool any = false;
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr)
+        for (const char* key : {"SigBlk:\t", "SigIgn:\t"})
+            if (std::strncmp(line, key, 8) == 0) {
+                any = any || std::strtoull(line + 8, nullptr, 16) != 0;
+                masks += " " + std::string(line, 6) + "=" + std::string(line + 8, 16);
+            }
+    if (f != nullptr)
+        std::fclose(f);
+    return any ? masks : "";
 }
 
 std::string earlier_pids_alive()
@@ -76,7 +97,7 @@ int main(int argc, char** argv)
     std::string record = name + " pid=" + std::to_string(getpid()) + " argv=";
     for (int i = 0; i < argc; ++i)
         record += (i ? "|" : "") + std::string(argv[i]);
-    record += " alive=" + earlier_pids_alive() + "\n";
+    record += " alive=" + earlier_pids_alive() + signals_not_default() + "\n";
     if (name != "panelquery") {
         append(env("KDT_FAKE_PIDS"), std::to_string(getpid()) + "\n");
         append(env("KDT_FAKE_EVENTS"), record);
@@ -99,6 +120,12 @@ int main(int argc, char** argv)
             record += "keeper pid=" + std::to_string(keeper) + "\n";
         }
         append(env("KDT_FAKE_QUERY_LOG"), record);
+        pollfd out{.fd = STDOUT_FILENO, .events = 0, .revents = 0}; // POLLERR: no reader
+        while (std::getenv("KDT_FAKE_PANELQUERY_MORE") != nullptr && poll(&out, 1, -1) >= 0 &&
+               !(out.revents & POLLERR)) {
+        }
+        if (std::getenv("KDT_FAKE_PANELQUERY_MORE") != nullptr)
+            std::printf("more\n");
         if (std::getenv("KDT_FAKE_PANELQUERY_HANG") == nullptr)
             return std::atoi(env("KDT_FAKE_PANELQUERY_STATUS", "0").c_str());
     }

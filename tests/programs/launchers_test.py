@@ -12,6 +12,8 @@ backlight writes and child starts arrive as one ordered stream of events.
 usage: launchers_test.py --bin DIR --fake FAKE_OUTSIDE [unittest args, e.g. -k Timed]
 """
 import argparse
+import contextlib
+import fcntl
 import os
 import pty
 import re
@@ -20,6 +22,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -114,11 +117,13 @@ class Events:
                     self.lines.append(line.decode())
                     self.cond.notify_all()
 
-    def wait_for(self, pattern):
+    def wait_for(self, pattern, count=1):
+        def matching():
+            return [l for l in self.lines if re.match(pattern, l)]
         with self.cond:
-            ok = self.cond.wait_for(lambda: any(re.match(pattern, l) for l in self.lines), WAIT)
-        assert ok, f"no event like {pattern!r}; events: {self.lines}"
-        return next(l for l in self.lines if re.match(pattern, l))
+            ok = self.cond.wait_for(lambda: len(matching()) >= count, WAIT)
+        assert ok, f"not {count} events like {pattern!r}; events: {self.lines}"
+        return matching()[count - 1]
 
     def finish(self):
         fd = os.open(self.path, os.O_WRONLY)
@@ -129,12 +134,17 @@ class Events:
         return self.lines
 
 
+def ignoring_sigchld():
+    """As some station daemons start programs: SIGCHLD left ignored."""
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+
+
 class Run:
     """One program run with stdout collected line by line."""
 
-    def __init__(self, argv, stdin=subprocess.DEVNULL):
+    def __init__(self, argv, stdin=subprocess.DEVNULL, parent=None):
         self.proc = subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
+                                     stderr=subprocess.PIPE, preexec_fn=parent)
         self.lines = []
         self.cond = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -194,7 +204,7 @@ class Rig(unittest.TestCase):
         os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "0"
         for name in ("KDT_FAKE_PANELSHOW_EXIT", "KDT_FAKE_PANELQUERY_LINE",
                      "KDT_FAKE_PANELQUERY_STATUS", "KDT_FAKE_PANELQUERY_HANG",
-                     "KDT_FAKE_PANELQUERY_LINGER"):
+                     "KDT_FAKE_PANELQUERY_LINGER", "KDT_FAKE_PANELQUERY_MORE"):
             os.environ.pop(name, None)
         self.events = Events(BACKLIGHT + "/brightness")
 
@@ -206,6 +216,16 @@ class Rig(unittest.TestCase):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         shutil.copy(program or OPTS.fake, path)
         os.chmod(path, 0o755)
+        return path
+
+    def install_wrapped(self, path):
+        """A shell wrapper at path that starts the fake without exec (it forks)."""
+        real = self.install(f"{LIBEXEC}/real/{os.path.basename(path)}")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(f'#!/bin/sh\n{real} "$@"\nexit $?\n')
+        os.chmod(path, 0o755)
+        return real
 
     def all_events(self):
         lines = self.events.finish()
@@ -229,7 +249,7 @@ class Rig(unittest.TestCase):
 
 
 class Timed(Rig):
-    def start(self, *args, keys=True, child=True):
+    def start(self, *args, keys=True, child=True, parent=None):
         if child:
             self.install(PANELSHOW)
         self.image = self.dir + "/image.png"
@@ -238,7 +258,7 @@ class Timed(Rig):
             run = Run([self.program("panelshow_timed"), self.image, *args], stdin=slave)
             os.close(slave)
         else:
-            run = Run([self.program("panelshow_timed"), self.image, *args])
+            run = Run([self.program("panelshow_timed"), self.image, *args], parent=parent)
         return run
 
     def press(self, keys):
@@ -314,12 +334,29 @@ class Timed(Rig):
         self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
     def test_image_program_that_ended_early_darkens_and_fails(self):
-        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
-        run = self.start("0", "0", keys=False)
-        self.assertEqual(run.finish(), 1)
-        self.assertEqual(run.lines, ["0", f"image program for {self.image} ended with status 4 "
-                                          "before it was shown"])
-        self.assertEqual(self.levels(self.all_events()), ["255", "0"])
+        for parent in (None, ignoring_sigchld):
+            os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+            run = self.start("0", "0", keys=False, parent=parent)
+            self.assertEqual(run.finish(), 1, parent)
+            self.assertEqual(run.lines, ["0", f"image program for {self.image} ended with "
+                                              "status 4 before it was shown"], parent)
+            self.assertEqual(self.levels(self.all_events()), ["255", "0"], parent)
+            self.setUp()
+
+    def test_background_job_runs_without_keys_and_takes_them_in_the_foreground(self):
+        self.install(PANELSHOW)
+        master, slave = pty.openpty()
+        shell = subprocess.Popen(
+            ["bash", "-c", 'set -m; "$@" 100000000 0 & wait; "$@" 0 0 & read -r _; fg', "job",
+             self.program("panelshow_timed"), self.dir + "/image.png"],
+            stdin=slave, stdout=slave, stderr=slave, start_new_session=True,
+            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(slave)
+        self.events.wait_for("255", count=2)  # the first job ended by its time
+        os.write(master, b"\n\n")  # the shell's line, then Enter for the job brought to the front
+        self.assertEqual(shell.wait(WAIT), 0)
+        os.close(master)
+        self.assertEqual(self.levels(self.all_events()), ["255", "0", "255", "0"])
 
     def test_time_below_one_tick_kills_the_child_at_once(self):
         run = self.start("5000000", "1", keys=False)
@@ -367,7 +404,7 @@ class Timed(Rig):
                                          "before it was shown"], power_down)
             self.assertEqual(run.stderr, self.cannot_run("panelshow_timed", PANELSHOW))
             events = self.all_events()
-            self.assertEqual(self.levels(events), ["255", "0"], power_down)
+            self.assertEqual(self.levels(events), ["0"], power_down)
             self.assertEqual(events[-1].startswith("lightsout"), power_down == "1", events)
             self.setUp()
 
@@ -399,30 +436,33 @@ class Sequence(Rig):
         return Run([self.program("panelshow_sequence"), *args])
 
     def test_every_entry_lit_in_turn_with_one_child_at_a_time(self):
-        self.install(BURSTKIT)
-        self.install(LIGHTSOUT)
-        os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "5"
-        d = self.images(["a.png", ".hidden", "sub/"])
-        order = os.listdir(d)  # readdir order, dot entries left out
-        run = self.run_sequence(d, "100000000", "50000000", "-m", "7")
-        self.assertEqual(run.finish(), 5, "the runner becomes lightsout")
-        expected = [f"{d} 100000000 50000000", f"opened directory {d}",
-                    "setting delays 0 100000000 0 50000000"]
-        for n in order:
-            expected += [f"found image {d}/{n}", f"manage backlight for {n}", f"close {n}"]
-        expected.append("reached end of images")
-        self.assertEqual(run.lines, expected)
+        # Also when the image program is a wrapper that forks: its whole process group ends.
+        for install in (self.install, self.install_wrapped):
+            program = install(BURSTKIT)
+            self.install(LIGHTSOUT)
+            os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "5"
+            d = self.images(["a.png", ".hidden", "sub/"])
+            order = os.listdir(d)  # readdir order, dot entries left out
+            run = self.run_sequence(d, "100000000", "50000000", "-m", "7")
+            self.assertEqual(run.finish(), 5, "the runner becomes lightsout")
+            expected = [f"{d} 100000000 50000000", f"opened directory {d}",
+                        "setting delays 0 100000000 0 50000000"]
+            for n in order:
+                expected += [f"found image {d}/{n}", f"manage backlight for {n}", f"close {n}"]
+            expected.append("reached end of images")
+            self.assertEqual(run.lines, expected)
 
-        events = self.all_events()
-        self.assertEqual(len(events), 3 * len(order) + 1, events)
-        for i, n in enumerate(order):
-            child, on, off = events[3 * i: 3 * i + 3]
-            self.assertRegex(child, "^panelshow pid=\\d+ argv=" +
-                             re.escape(f"{BURSTKIT}|{d}/{n}|-m|7 alive=") + "$",
-                             f"image {i}: a previous image program still present")
-            self.assertEqual((on, off), ("193", "0"), f"image {i}")
-        self.assertEqual(events[-1], record("lightsout", run.proc.pid, [LIGHTSOUT]),
-                         "lightsout must not start while a killed child remains")
+            events = self.all_events()
+            self.assertEqual(len(events), 3 * len(order) + 1, events)
+            for i, n in enumerate(order):
+                child, on, off = events[3 * i: 3 * i + 3]
+                self.assertRegex(child, "^panelshow pid=\\d+ argv=" +
+                                 re.escape(f"{program}|{d}/{n}|-m|7 alive=") + "$",
+                                 f"image {i}: a previous image program still present")
+                self.assertEqual((on, off), ("193", "0"), f"image {i}")
+            self.assertEqual(events[-1], record("lightsout", run.proc.pid, [LIGHTSOUT]),
+                             "lightsout must not start while a killed child remains")
+            self.setUp()
 
     def test_zero_times_fall_back(self):
         self.install(LIGHTSOUT)
@@ -489,14 +529,19 @@ class Sequence(Rig):
         self.assertEqual(run.stderr, self.cannot_run("panelshow_sequence", BURSTKIT, LIGHTSOUT))
 
     def test_image_program_that_ended_early_is_not_lit(self):
-        self.install(BURSTKIT)
-        self.install(LIGHTSOUT)
-        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
-        run = self.run_sequence(self.images(["a.png"]), "1", "1")
-        self.assertEqual(run.finish(), 0)
-        self.assertEqual(run.lines[-3:], ["image program for a.png ended with status 4 before it "
-                                          "was shown", "close a.png", "reached end of images"])
-        self.assertEqual(self.all_events()[1:], ["0", record("lightsout", run.proc.pid, [LIGHTSOUT])])
+        for parent in (None, ignoring_sigchld):
+            self.install(BURSTKIT)
+            self.install(LIGHTSOUT)
+            os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+            run = Run([self.program("panelshow_sequence"), self.images(["a.png"]), "1", "1"],
+                      parent=parent)
+            self.assertEqual(run.finish(), 0)
+            self.assertEqual(run.lines[-3:], ["image program for a.png ended with status 4 "
+                                              "before it was shown", "close a.png",
+                                              "reached end of images"], parent)
+            self.assertEqual(self.all_events()[1:],
+                             ["0", record("lightsout", run.proc.pid, [LIGHTSOUT])], parent)
+            self.setUp()
 
     def test_stop_signals_darken_reap_and_end_as_a_finished_directory(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
@@ -550,10 +595,18 @@ class PanelInfo(Rig):
         os.environ["KDT_FAKE_PANELQUERY_LINE"] = " ".join(left + right)
         result = subprocess.run([self.program("panelinfo"), "ignored"], capture_output=True)
         self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stdout,
-                         b"Left Panel:  1ABCDEAFGH3072\nRight Panel:  PN1234567890A\n")
+        shown = b"Left Panel:  1ABCDEAFGH3072\nRight Panel:  PN1234567890A\n"
+        self.assertEqual(result.stdout, shown)
         with open(self.dir + "/query") as f:
             self.assertRegex(f.read(), "argv=" + re.escape(PANELQUERY) + " ")
+        # Its numbers shown, but a panelquery that failed fails; one that a wrapper ran
+        # and that was cut off after its line (SIGPIPE) has not failed.
+        os.environ["KDT_FAKE_PANELQUERY_STATUS"] = "1"
+        self.assertEqual(self.run_to_files(), (1, shown, f"panelinfo: {PANELQUERY} exited with "
+                                                         "status 1\n".encode()))
+        self.install_wrapped(PANELQUERY)
+        os.environ["KDT_FAKE_PANELQUERY_MORE"] = "1"
+        self.assertEqual(self.run_to_files(), (0, shown, b""))
 
     def test_no_data_prints_seven_zero_bytes_per_panel(self):
         zero = self.ZERO
@@ -562,7 +615,8 @@ class PanelInfo(Rig):
         self.assertEqual((result.returncode, result.stdout), (1, zero), "panelquery missing")
         self.assertEqual(result.stderr, said + b"cannot be started: No such file or directory\n")
         self.install(PANELQUERY, self.program("panelquery"))
-        result = subprocess.run([self.program("panelinfo")], capture_output=True)
+        result = subprocess.run([self.program("panelinfo")], capture_output=True,
+                                preexec_fn=ignoring_sigchld)
         self.assertEqual((result.returncode, result.stdout), (1, zero), "stand-in panelquery")
         self.assertIn(b"no source of the panels' manufacturing data", result.stderr)
         self.assertTrue(result.stderr.endswith(b"\n" + said + b"exited with status 1\n"))
@@ -570,6 +624,9 @@ class PanelInfo(Rig):
         result = subprocess.run([self.program("panelinfo")], capture_output=True)
         self.assertEqual((result.returncode, result.stdout, result.stderr),
                          (1, zero, said + b"printed no line\n"), "fake printing nothing")
+        for line in ("", "x -"):
+            os.environ["KDT_FAKE_PANELQUERY_LINE"] = line
+            self.assertEqual(self.run_to_files(), (1, zero, said + b"printed no numbers\n"), line)
 
     def test_panelquery_that_never_ends_is_ended(self):
         self.install(PANELQUERY)
@@ -596,7 +653,8 @@ class PanelInfo(Rig):
             status, out, err = self.run_to_files()
         finally:
             for pid in self.query_pids()[1:]:
-                os.kill(int(pid), signal.SIGKILL)
+                with contextlib.suppress(ProcessLookupError):  # ended with panelquery's group
+                    os.kill(int(pid), signal.SIGKILL)
         self.assertEqual((status, err), (0, b""))
         self.assertTrue(out.startswith(b"Left Panel:  1ABCDEAFGH3072\n"), out)
 

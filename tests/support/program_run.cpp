@@ -281,6 +281,13 @@ running_program start_on_panel(const std::string& program, const std::vector<std
     spec.terminal = opt.terminal;
     spec.merge_stderr = opt.merge_stderr;
     spec.out_path = opt.out_path;
+    // bash takes the terminal for job control from stderr; the fake device is the job's alone.
+    if (opt.background_job) {
+        spec.argv.insert(spec.argv.begin(),
+                         {"/bin/bash", "-c",
+                          "exec 3>&2 2>&0; set -m; LD_PRELOAD=$P \"$@\" 2>&3 & read -r _; fg", "job"});
+        spec.env[0] = "P=" + fake_drm_library();
+    }
     return start_program(spec);
 }
 

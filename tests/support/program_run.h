@@ -114,6 +114,9 @@ struct run_options {
     terminal_pair terminal;
     bool merge_stderr = false;
     std::string out_path;
+    // Started by a shell with job control as a background job on the terminal; the
+    // shell brings it to the foreground once the test has typed one line.
+    bool background_job = false;
 };
 
 // Starts a built program (by name) on the fake device of `panel`.

@@ -1,7 +1,7 @@
 # shellcheck shell=dash
 # Guest side of the launcher real-kernel test, run by tools/virtual-panel/virtual-panel.
 # Leaves with the host: timed.{stdout,stderr,status}, lit_level, end_level, state_*, seq.*,
-# missing.* and missing_levels, and the screendump timed_lit.ppm.
+# missing.*, missing_levels and wrapped.*, and the screendump timed_lit.ppm.
 BL=/sys/class/backlight/ae94000.dsi.0/brightness
 
 collect() {
@@ -80,3 +80,15 @@ exec 6>&-
 rm -f $BL && echo 0 >$BL
 mv /tmp/burstkit.away "$burstkit"
 collect missing.stdout missing.stderr missing.status missing_levels
+
+# A burstkit image program that is a shell wrapper starting panelshow without
+# exec: each entry's whole process group ends before the next starts, none is
+# left running, and lightsout gets the display.
+mv "$burstkit" /tmp/burstkit.real
+printf '#!/bin/sh\n/tmp/burstkit.real "$@"\nexit $?\n' >"$burstkit" && chmod +x "$burstkit"
+mkdir -p /tmp/seq3 && for i in 1 2 3; do cp /data/frame.rgb /tmp/seq3/$i.rgb; done
+panelshow_sequence /tmp/seq3 100000000 100000000 >/tmp/wrapped.stdout 2>&1
+echo $? >/tmp/wrapped.status
+pidof burstkit.real >/tmp/wrapped_children
+mv /tmp/burstkit.real "$burstkit"
+collect wrapped.stdout wrapped.status wrapped_children

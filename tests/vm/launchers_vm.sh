@@ -77,6 +77,8 @@ grep -qx "image program for frame.rgb ended with status 127 before it was shown"
     fail "sequence without its image program: $(cat "$run/missing.stdout")"
 printf '0\n0\nend\n' | diff -u - "$run/missing_levels" ||
     fail "sequence without its image program: levels other than 0 (then lightsout's 0)"
+{ [ "$(cat "$run/wrapped.status")" = 0 ] && [ ! -s "$run/wrapped_children" ]; } ||
+    fail "sequence through a wrapper that forks: status $(cat "$run/wrapped.status"), left running: $(cat "$run/wrapped_children"); $(cat "$run/wrapped.stdout")"
 if [ "$mode" = package ]; then
     [ "$(cat "$run/pkgseq.status")" = 0 ] || fail "installed sequence: status $(cat "$run/pkgseq.status"); $(cat "$run/pkgseq.stderr")"
     grep -qx "reached end of images" "$run/pkgseq.stdout" || fail "installed sequence: $(cat "$run/pkgseq.stdout")"
