@@ -25,24 +25,25 @@ const char* numbered(const char* format, uint32_t n)
 }
 
 // stb_image reads header sizes 12, 40, 56, 108 and 124, no compression but bit
-// fields, and channels of at most 8 bits.
+// fields, 1, 4, 8, 16, 24 and 32 bits a pixel, and channels of at most 8 bits.
+// Other values a valid BMP may hold are named; any other is the decoder's business.
 const char* bmp_variant(const unsigned char* h, size_t n)
 {
     if (n < 34)
         return nullptr; // cut short: the decoder's own reason says so
     const uint32_t header = le32(h + 14);
-    if (header != 12 && header != 40 && header != 56 && header != 108 && header != 124)
+    if (header == 16 || header == 52 || header == 64)
         return numbered("BMP with a %u-byte header", header);
-    const uint32_t bpp = le16(h + (header == 12 ? 24 : 28));
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        return numbered("BMP of %u bits a pixel", bpp);
     const uint32_t compression = header == 12 ? 0 : le32(h + 30);
     if (compression == 1 || compression == 2)
         return "RLE-compressed BMP";
     if (compression == 4 || compression == 5)
         return compression == 4 ? "JPEG-compressed BMP" : "PNG-compressed BMP";
-    if (compression > 5)
+    if (compression == 6 || (compression >= 11 && compression <= 13))
         return numbered("BMP of compression method %u", compression);
+    const uint32_t bpp = le16(h + (header == 12 ? 24 : 28));
+    if (bpp == 2 || bpp == 64)
+        return numbered("BMP of %u bits a pixel", bpp);
     if (compression != 3)
         return nullptr;
     // stb_image looks for the masks after a 56-byte header, which holds them itself.
@@ -72,7 +73,7 @@ const char* psd_variant(const unsigned char* h, size_t n)
     const uint32_t mode = be16(h + 24);
     if (mode == 3)
         return nullptr;
-    return mode < std::size(MODES) && MODES[mode] ? MODES[mode] : "PSD not in RGB colour";
+    return mode < std::size(MODES) && MODES[mode] ? MODES[mode] : "PSD in a colour mode other than RGB";
 }
 
 // Radiance: header lines up to an empty one, then the resolution line. stb_image
@@ -81,13 +82,14 @@ const char* hdr_variant(std::string_view text)
 {
     bool rgbe = false;
     size_t at = text.find('\n');
-    if (text.substr(0, at) != "#?RADIANCE" && text.substr(0, at) != "#?RGBE")
+    if (at == text.npos || (text.substr(0, at) != "#?RADIANCE" && text.substr(0, at) != "#?RGBE"))
         return nullptr;
-    for (size_t end; at != text.npos; at = end) {
-        end = text.find('\n', at + 1);
+    for (;;) {
+        const size_t end = text.find('\n', at + 1);
         if (end == text.npos)
             return nullptr;
         const std::string_view line = text.substr(at + 1, end - at - 1);
+        at = end;
         if (line.empty())
             break;
         if (line.starts_with("FORMAT=") && line != "FORMAT=32-bit_rle_rgbe")
@@ -96,12 +98,12 @@ const char* hdr_variant(std::string_view text)
     }
     if (!rgbe)
         return "Radiance HDR without a FORMAT line";
-    const std::string_view size = at == text.npos ? "" : text.substr(at + 1, 32);
+    const std::string_view size = text.substr(at + 1, 32);
     const bool layout = size.size() >= 2 && (size[0] == '+' || size[0] == '-') &&
                         (size[1] == 'X' || size[1] == 'Y');
     if (!layout || (size.starts_with("-Y ") && size.find(" +X ") != size.npos))
         return nullptr;
-    return "Radiance HDR not stored top to bottom, left to right";
+    return "Radiance HDR in a rotated or flipped pixel order";
 }
 
 const char* pnm_variant(const image_source& src)
