@@ -97,6 +97,23 @@ std::string pnm(char type, int maximum = 255, bool as_255 = false)
 }
 std::string ppm() { return pnm('6'); }
 
+// A GIF of 128 grey levels, stored without compression: 8-bit codes, with a clear
+// code before every 126 so that they never widen. `extension` comes before the
+// image, which is `width` wide.
+std::string gif(const std::string& extension = "", int width = W)
+{
+    std::string f = "GIF89a" + std::string{char(W), 0, char(H), 0, '\xF6', 0, 0}, codes;
+    for (int i = 0; i < 128; ++i)
+        f += std::string(3, char(i * 2));
+    const std::vector<uint8_t> px = pixels(1);
+    for (int i = 0; i < width * H; ++i)
+        codes += (i % 126 ? "" : "\x80") + std::string(1, char(px[size_t(i)] % 128));
+    f += extension + ',' + std::string{0, 0, 0, 0, char(width), 0, char(H), 0, 0, 7};
+    for (size_t at = 0; at < codes.size() + 1; at += 255)
+        f += char(std::min<size_t>(255, codes.size() + 1 - at)) + (codes + '\x81').substr(at, 255);
+    return f + std::string("\0;", 2);
+}
+
 std::string chunk(const std::string& type, const std::string& data)
 {
     std::string c = type + data;
@@ -234,6 +251,11 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
          "RLE-compressed BMP not supported"},
         {"PGM, plain (text)", plain_pgm, "stb_image", "unknown image type", "", 0,
          "plain (text) PGM not supported"},
+        {"GIF", gif(), "", ""},
+        {"GIF with a transparent colour", gif(std::string("!\xF9\4\1\0\0\0\0", 8)), "stb_image",
+         "GIF with a transparent colour not supported"},
+        {"GIF, first image narrower than its screen", gif("", W / 2), "stb_image",
+         "GIF whose first image does not cover its screen not supported"},
         {"PSD, CMYK", cmyk_psd, "stb_image", "unknown image type", "", 0, "CMYK PSD not supported"},
     };
     temp_dir dir;

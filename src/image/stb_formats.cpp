@@ -76,6 +76,28 @@ const char* psd_variant(const unsigned char* h, size_t n)
     return mode < std::size(MODES) && MODES[mode] ? MODES[mode] : "PSD in a colour mode other than RGB";
 }
 
+// stb_image shows the transparent colour of a GIF's first image as black (not the
+// colour the palette stores), and the screen around a first image that does not
+// cover it as black where the background is colour 0.
+const char* gif_variant(const unsigned char* h, size_t n)
+{
+    if (n < 13)
+        return nullptr;
+    size_t at = 13 + (h[10] & 0x80 ? 3u << ((h[10] & 7) + 1) : 0);
+    while (at + 3 < n && h[at] == 0x21) { // extensions before the first image
+        if (h[at + 1] == 0xF9 && (h[at + 3] & 1))
+            return "GIF with a transparent colour";
+        for (at += 2; at < n && h[at] != 0; at += h[at] + 1u) // its sub-blocks
+            ;
+        ++at;
+    }
+    if (at + 9 > n || h[at] != 0x2C)
+        return nullptr;
+    const bool covers = le16(h + at + 1) == 0 && le16(h + at + 3) == 0 &&
+                        le16(h + at + 5) == le16(h + 6) && le16(h + at + 7) == le16(h + 8);
+    return covers ? nullptr : "GIF whose first image does not cover its screen";
+}
+
 // Radiance: header lines up to an empty one, then the resolution line. stb_image
 // wants "FORMAT=32-bit_rle_rgbe" and rows top to bottom, pixels left to right.
 const char* hdr_variant(std::string_view text)
@@ -155,6 +177,8 @@ const char* stb_unsupported_variant(const image_source& src, bool tga)
     };
     if (starts("BM"))
         return bmp_variant(h, n);
+    if (starts("GIF8"))
+        return gif_variant(h, n);
     if (starts("8BPS"))
         return psd_variant(h, n);
     if (starts("#?"))
