@@ -21,6 +21,7 @@ FILE* open_in(const char* dir, const char* name, const char* mode)
     return std::fopen(path.c_str(), mode);
 }
 
+// With the system's reason, as a failed write is reported.
 void report_open_failure(const char* dir, int error)
 {
     std::printf("Could not open brightness file %s/brightness: %s\n", dir, std::strerror(error));
@@ -67,10 +68,10 @@ int read_max_brightness(const char* dir)
     while (std::isspace(static_cast<unsigned char>(*end)))
         ++end;
     const bool level = max <= INT_MAX && *end == '\0' && len < sizeof text - 1;
-    if (max >= 0 && !level)
-        std::printf("max brightness is not a whole number from 0 to %d: backlight left as it was\n",
-                    INT_MAX);
     if (max < 0 || !level) {
+        if (max >= 0)
+            std::printf("max brightness is not a whole number from 0 to %d: "
+                        "backlight left as it was\n", INT_MAX);
         std::puts("error reading max brightness");
         return -1;
     }
