@@ -118,14 +118,16 @@ void written_formats()
     save_image("small.hdr", f);
 }
 
-bytes pnm(const char* magic, int w, int h, int channels, bool with_data)
+// Samples up to `maximum`, which panelshow scales to 0..255.
+bytes pnm(const char* magic, int w, int h, int channels, bool with_data, int maximum = 255)
 {
     const std::string header = std::string(magic) + "\n# seed\n" + std::to_string(w) + " " +
-                               std::to_string(h) + "\n255\n";
+                               std::to_string(h) + "\n" + std::to_string(maximum) + "\n";
     bytes f(header.begin(), header.end());
     if (with_data) {
         const std::vector<uint8_t> px = rgb_pattern(w, h);
-        f.insert(f.end(), px.begin(), px.begin() + size_t(w) * h * channels);
+        for (size_t i = 0; i < size_t(w) * h * channels; ++i)
+            f.push_back(uint8_t(px[i] % (maximum + 1)));
     }
     return f;
 }
@@ -262,6 +264,8 @@ void handwritten_formats()
     const std::pair<std::string, bytes> small[] = {
         {"small-p6.ppm", pnm("P6", SMALL_W, SMALL_H, 3, true)},
         {"small-p5.pgm", pnm("P5", SMALL_W, SMALL_H, 1, true)},
+        {"small-p6-max15.ppm", pnm("P6", SMALL_W, SMALL_H, 3, true, 15)},
+        {"small-p5-max1.pgm", pnm("P5", SMALL_W, SMALL_H, 1, true, 1)},
         {"small.psd", psd(SMALL_W, SMALL_H, false)},
         {"small-rle.psd", psd(SMALL_W, SMALL_H, true)},
         {"small.pic", pic(SMALL_W, SMALL_H)},

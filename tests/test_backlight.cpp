@@ -122,6 +122,7 @@ TEST_F(BacklightPercent, LevelIsPercentOverHundredTimesMaxTruncated)
         {"255\n", 50, "127\n"}, {"255\n", 1, "2\n"},   {"255\n", 100, "255\n"},
         {"100\n", 29, "28\n"},  {"100\n", 57, "56\n"}, {"4095\n", 100, "4095\n"},
         {"255\n", 150, "382\n"}, // not bounded here; the caller caps at 100
+        {"2147483647\n", 100, "2147483647\n"},
     };
     for (const percent_case& c : cases) {
         set_max(c.max);
@@ -171,6 +172,22 @@ TEST_F(BacklightFailure, EmptyMaxFileIsNoNumber)
     EXPECT_EQ(brightness(), "");
 }
 
+TEST_F(BacklightFailure, MaxThatIsNoLevelSaysSoAndWritesNothing)
+{
+    for (const char* max : {"4294967296\n", "2147483648", "99999999999999999999\n", "12abc\n", "0x10\n"}) {
+        set_max(max);
+        for_both_on_calls(
+            [&](const char* name, const std::function<void()>& call) {
+                write_file("brightness", OLD_LEVEL);
+                EXPECT_EQ(stdout_of(call), "max brightness is not a whole number from 0 to 2147483647: "
+                                           "backlight left as it was\nerror reading max brightness\n")
+                    << name << " max " << max;
+                EXPECT_EQ(brightness(), "") << name << " max " << max;
+            },
+            dir());
+    }
+}
+
 TEST_F(BacklightFailure, NegativeMaxReportsOnlyTheMaxErrorAndWritesNothing)
 {
     // -1 is also the preset of the read: it must not pass as a maximum either.
@@ -199,21 +216,29 @@ TEST_F(BacklightFailure, MissingMaxFileReportsOpenFailureAndWritesNothing)
         dir());
 }
 
-TEST_F(BacklightFailure, MissingDeviceReportsOnlyTheBrightnessFileForEveryCall)
+TEST_F(BacklightFailure, UnopenableBrightnessFileIsReportedWithTheReasonForEveryCall)
 {
-    const std::string missing = (dir_ / "no_such_device").string();
+    fs::create_directories(dir_ / "folder" / "brightness");
+    std::string device;
     const std::pair<const char*, std::function<void()>> calls[] = {
-        {"backlight_set(0)", [&] { backlight_set(0, missing.c_str()); }},
-        {"backlight_set(1)", [&] { backlight_set(1, missing.c_str()); }},
-        {"backlight_set_percent(0)", [&] { backlight_set_percent(0, missing.c_str()); }},
-        {"backlight_set_percent(50)", [&] { backlight_set_percent(50, missing.c_str()); }},
-        {"backlight_set_fixed(0)", [&] { backlight_set_fixed(0, missing.c_str()); }},
-        {"backlight_set_fixed(1)", [&] { backlight_set_fixed(1, missing.c_str()); }},
+        {"backlight_set(0)", [&] { backlight_set(0, device.c_str()); }},
+        {"backlight_set(1)", [&] { backlight_set(1, device.c_str()); }},
+        {"backlight_set_percent(0)", [&] { backlight_set_percent(0, device.c_str()); }},
+        {"backlight_set_percent(50)", [&] { backlight_set_percent(50, device.c_str()); }},
+        {"backlight_set_fixed(0)", [&] { backlight_set_fixed(0, device.c_str()); }},
+        {"backlight_set_fixed(1)", [&] { backlight_set_fixed(1, device.c_str()); }},
     };
-    for (const auto& [name, call] : calls) {
-        EXPECT_EQ(stdout_of(call), "Could not open brightness file\n") << name;
+    const std::pair<std::string, const char*> devices[] = {
+        {(dir_ / "no_such_device").string(), "No such file or directory"},
+        {(dir_ / "folder").string(), "Is a directory"},
+    };
+    for (const auto& [path, reason] : devices) {
+        device = path;
+        for (const auto& [name, call] : calls)
+            EXPECT_EQ(stdout_of(call), "Could not open brightness file " + device +
+                                           "/brightness: " + reason + "\n") << name;
     }
-    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_FALSE(fs::exists(dir_ / "no_such_device"));
 }
 
 TEST_F(BacklightFailure, RefusedLevelIsReported)
@@ -285,7 +310,8 @@ TEST_F(BacklightFixed, PreparedWriteLandsOnlyWhenFinishedAndAbandonedNever)
     const std::string missing = (dir_ / "no_such_device").string();
     backlight_write late{};
     EXPECT_EQ(stdout_of([&] { late = backlight_prepare_fixed(1, missing.c_str()); }), "");
-    EXPECT_EQ(stdout_of([&] { backlight_finish(late); }), "Could not open brightness file\n");
+    EXPECT_EQ(stdout_of([&] { backlight_finish(late); }),
+              "Could not open brightness file " + missing + "/brightness: No such file or directory\n");
     backlight_write dropped = backlight_prepare_fixed(0, missing.c_str());
     EXPECT_EQ(stdout_of([&] { backlight_abandon(dropped); }), "");
 }

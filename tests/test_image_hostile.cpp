@@ -10,6 +10,7 @@
 #include <stb/stb_image_write.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <regex>
@@ -26,13 +27,14 @@ struct outcome : finished_run {
     std::string frame;
 };
 
-// panelshow on the 64 x 32 mode of a new fake device; a run that holds the
-// image is ended then (status -1).
-outcome run_panelshow(const std::string& image)
+// panelshow on the 64 x 32 mode of a new fake device (`xr24`: its plane lacks
+// XB24); a run that holds the image is ended then (status -1).
+outcome run_panelshow(const std::string& image, bool xr24 = false)
 {
     fake_panel panel;
     running_program p = start_on_panel("panelshow", {image}, panel,
-                                       {"conn=64x32@60", true, stdin_kind::null_device});
+                                       {xr24 ? "conn=64x32@60;noxbgr" : "conn=64x32@60", true,
+                                        stdin_kind::null_device});
     const finished_run r = finish_holding(p, panel);
     return {r, read_file(panel.log_path()), read_file(panel.frame_path())};
 }
@@ -84,10 +86,32 @@ std::string psd(bool packbits, uint32_t resources = 0)
     return f;
 }
 
-std::string ppm()
+// A binary PGM (type '5') or PPM ('6') of samples up to `maximum`; `as_255`: the
+// same picture with the maximum 255, each sample scaled and rounded.
+std::string pnm(char type, int maximum = 255, bool as_255 = false)
 {
-    const std::vector<uint8_t> px = pixels(3);
-    return "P6\n64 32\n255\n" + std::string(px.begin(), px.end());
+    std::string f = std::string{'P', type} + "\n64 32\n" + std::to_string(as_255 ? 255 : maximum) + "\n";
+    for (const uint8_t v : pixels(type == '6' ? 3 : 1))
+        f += char(as_255 ? std::lround(v % (maximum + 1) * 255.0 / maximum) : v % (maximum + 1));
+    return f;
+}
+std::string ppm() { return pnm('6'); }
+
+// A GIF of 128 grey levels, stored without compression: 8-bit codes, with a clear
+// code before every 126 so that they never widen. `extension` comes before the
+// image, which is `width` wide.
+std::string gif(const std::string& extension = "", int width = W)
+{
+    std::string f = "GIF89a" + std::string{char(W), 0, char(H), 0, '\xF6', 0, 0}, codes;
+    for (int i = 0; i < 128; ++i)
+        f += std::string(3, char(i * 2));
+    const std::vector<uint8_t> px = pixels(1);
+    for (int i = 0; i < width * H; ++i)
+        codes += (i % 126 ? "" : "\x80") + std::string(1, char(px[size_t(i)] % 128));
+    f += extension + ',' + std::string{0, 0, 0, 0, char(width), 0, char(H), 0, 0, 7};
+    for (size_t at = 0; at < codes.size() + 1; at += 255)
+        f += char(std::min<size_t>(255, codes.size() + 1 - at)) + (codes + '\x81').substr(at, 255);
+    return f + std::string("\0;", 2);
 }
 
 std::string chunk(const std::string& type, const std::string& data)
@@ -127,23 +151,24 @@ size_t scan_data_start(const std::string& jpg)
     return sos + 2 + size_t(uint8_t(jpg[sos + 2])) * 256 + uint8_t(jpg[sos + 3]);
 }
 
-// "" when every colour byte shown is within `levels` of stb_image's picture of
-// `file`, else the first pixel that is not.
-std::string differs_from_stb(const std::string& frame, const std::string& file, int levels)
+// "" when every colour byte shown (as XB24, or XR24) is within `levels` of
+// stb_image's picture of `file`, else the first pixel that is not.
+std::string differs_from_stb(const std::string& frame, const std::string& file, int levels, bool xr24)
 {
     int w = 0, h = 0, n = 0;
     uint8_t* px = stbi_load_from_memory(reinterpret_cast<const uint8_t*>(file.data()),
                                         int(file.size()), &w, &h, &n, 4);
     std::string verdict = px && frame.size() == size_t(w) * h * 4 ? "" : "sizes differ";
     for (size_t i = 0; verdict.empty() && i < frame.size(); ++i)
-        if (i % 4 != 3 && std::abs(uint8_t(frame[i]) - px[i]) > levels)
+        if (i % 4 != 3 && std::abs(uint8_t(frame[xr24 && i % 4 != 1 ? i ^ 2 : i]) - px[i]) > levels)
             verdict = "pixel " + std::to_string(i / 4 % w) + "," + std::to_string(i / 4 / w);
     stbi_image_free(px);
     return verdict;
 }
 
-// Hostile files of every decoder, each refused with its reason (reason "") or shown
-// as the file holds it: the intact file's picture, compared with stb_image's.
+// Hostile files of every decoder, each refused with its reason (and the line after
+// the diagnostic that says why, where the reason does not) or shown (reason "") as
+// the file holds it: the intact file's picture, compared with stb_image's.
 TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
 {
     const std::string bmp = stb_written('B'), tga = stb_written('T'), rle_tga = stb_written('R');
@@ -161,6 +186,13 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
     const std::string apng = chunk("acTL", be32(2) + be32(0)) +
                              chunk("fcTL", be32(0) + be32(W) + be32(H) + be32(0) + be32(0) + std::string(6, '\0'));
     const std::string rgb_png = png(2, "");
+    std::string rle_bmp = bmp, plain_pgm = pnm('5'), cmyk_psd = raw_psd, mirrored_tga = tga;
+    rle_bmp[30] = 1;
+    plain_pgm[1] = '2';
+    cmyk_psd[25] = 4;
+    mirrored_tga[17] |= 0x10;
+    std::string above = pnm('6', 15);
+    above[above.size() / 2] = 16;
     struct {
         const char* kind;
         std::string file;
@@ -168,6 +200,8 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
         std::string reason; // "" when the picture is shown
         std::string picture_of; // the file whose picture it is (default: file itself)
         int levels = 0;
+        std::string why; // the line after the diagnostic
+        bool xr24 = false; // on a plane without XB24
     } cases[] = {
         {"BMP header only", bmp.substr(0, 54), "stb_image", "file ends early"},
         {"BMP cut at half", bmp.substr(0, bmp.size() / 2), "stb_image", "file ends early"},
@@ -203,21 +237,43 @@ TEST(PanelshowHostileImage, CutCorruptOrPaddedFilesAreRefusedOrShownExactly)
         {"PNG: 1 MiB of zeros after the last row", png(2, "", 1 << 20), "", "", rgb_png},
         {"PNG: no end chunk", rgb_png.substr(0, rgb_png.size() - 12), "", "", rgb_png},
         {"PNG: cut in its image data", rgb_png.substr(0, rgb_png.size() / 2), "libpng", "file ends early"},
+        {"BMP on a plane without XB24", bmp, "", "", "", 0, "", true},
+        {"PPM, maximum 15", pnm('6', 15), "", "", pnm('6', 15, true)},
+        {"PPM, maximum 254", pnm('6', 254), "", "", pnm('6', 254, true)},
+        {"PGM, maximum 1", pnm('5', 1), "", "", pnm('5', 1, true)},
+        {"PGM, maximum 2 (halves round up)", pnm('5', 2), "", "", pnm('5', 2, true)},
+        {"PGM, maximum 100", pnm('5', 100), "", "", pnm('5', 100, true)},
+        {"PPM, a sample above its maximum", above, "stb_image", "PNM sample above its maximum"},
+        {"PPM, maximum 0", "P6\n64 32\n0\n" + std::string(W * H * 3, '\0'), "stb_image",
+         "PNM with a maximum of 0 not supported"},
+        {"TGA, right to left", mirrored_tga, "stb_image", "right-to-left TGA not supported"},
+        {"BMP, RLE-compressed", rle_bmp, "stb_image", "unknown image type", "", 0,
+         "RLE-compressed BMP not supported"},
+        {"PGM, plain (text)", plain_pgm, "stb_image", "unknown image type", "", 0,
+         "plain (text) PGM not supported"},
+        {"GIF", gif(), "", ""},
+        {"GIF with a transparent colour", gif(std::string("!\xF9\4\1\0\0\0\0", 8)), "stb_image",
+         "GIF with a transparent colour not supported"},
+        {"GIF, first image narrower than its screen", gif("", W / 2), "stb_image",
+         "GIF whose first image does not cover its screen not supported"},
+        {"PSD, CMYK", cmyk_psd, "stb_image", "unknown image type", "", 0, "CMYK PSD not supported"},
     };
     temp_dir dir;
     for (const auto& c : cases) {
         write_file(dir.file("img"), c.file);
-        const outcome r = run_panelshow(dir.file("img"));
+        const outcome r = run_panelshow(dir.file("img"), c.xr24);
         if (!c.reason.empty()) {
             EXPECT_EQ(r.out, "Targeting mode[0] (64 x 32 @ 60Hz)\nerror loading image " + dir.file("img") +
                                  " with " + c.decoder + ", " + c.reason + "\n") << c.kind;
             EXPECT_EQ(r.status, 1) << c.kind;
             EXPECT_NE(r.err.find("Assertion `data != 0' failed."), std::string::npos) << c.kind << ": " << r.err;
+            EXPECT_TRUE(r.err.ends_with(c.why.empty() ? "failed.\n" : "panelshow: " + c.why + "\n"))
+                << c.kind << ": " << r.err;
             continue;
         }
         EXPECT_EQ(r.status, -1) << c.kind << ": " << r.out << r.err;
         EXPECT_EQ(differs_from_stb(r.frame,
-                                   c.picture_of.empty() ? c.file : c.picture_of, c.levels), "")
+                                   c.picture_of.empty() ? c.file : c.picture_of, c.levels, c.xr24), "")
             << c.kind;
     }
 }

@@ -364,13 +364,18 @@ TEST(PanelshowDecoded, HugeImageIsRefusedFromItsHeader)
     expect_fatal(r, "width == MODE_WIDTH");
 }
 
-TEST(PanelshowDecoded, UnreadableFilesGiveTheDecodersReason)
+TEST(PanelshowDecoded, UnreadableFilesGiveTheDecodersReasonThenTheSystems)
 {
     temp_dir dir;
     panelshow_run r = run_panelshow({dir.file("missing.png")});
     EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nerror loading image " +
                          dir.file("missing.png") + " with stb_image, can't fopen\n");
-    expect_fatal(r, "data != 0");
+    expect_fatal(r, "data != 0", "open /.*/missing\\.png: No such file or directory");
+
+    r = run_panelshow({dir.path});
+    EXPECT_EQ(r.out, "Targeting mode[0] (4320 x 2160 @ 75Hz)\nerror loading image " + dir.path +
+                         " with stb_image, read error\n");
+    expect_fatal(r, "data != 0", "read /.*: Is a directory");
 
     write_file(dir.file("text.png"), "not an image at all");
     r = run_panelshow({dir.file("text.png")});

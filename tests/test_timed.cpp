@@ -71,6 +71,13 @@ TEST(TimedArgs, BrightnessAbove100IsCappedWithANoticeEachTime)
     EXPECT_EQ(p.args.brightness, 100);
     EXPECT_EQ(p.notices, "Capping requested brightness 150% to 100%\n"
                          "Capping requested brightness 101% to 100%\n");
+    // Beyond the int range and beyond 64 bits too, the number shown as asked.
+    const parsed wide = parse({"i", "1", "0", "-b", "99999999999", "-b", "99999999999999999999999",
+                               "-b", "+02147483648"});
+    EXPECT_EQ(wide.args.brightness, 100);
+    EXPECT_EQ(wide.notices, "Capping requested brightness 99999999999% to 100%\n"
+                            "Capping requested brightness 99999999999999999999999% to 100%\n"
+                            "Capping requested brightness 2147483648% to 100%\n");
     const parsed exact = parse({"i", "1", "0", "-b", "100"});
     EXPECT_EQ(exact.args.brightness, 100);
     EXPECT_EQ(exact.notices, "");
@@ -80,6 +87,9 @@ TEST(TimedArgs, BrightnessHasNoLowerBound)
 {
     EXPECT_EQ(parse({"i", "1", "0", "-b", "-5"}).args.brightness, -5);
     EXPECT_EQ(parse({"i", "1", "0", "-b", "0"}).args.brightness, 0);
+    // Below the int range: the lowest int, still off, never wrapped to a high level.
+    EXPECT_EQ(parse({"i", "1", "0", "-b", "-2147483649"}).args.brightness, INT32_MIN);
+    EXPECT_EQ(parse({"i", "1", "0", "-b", "-99999999999999999999"}).args.brightness, INT32_MIN);
 }
 
 TEST(TimedArgs, ModeKeptModulo256AndLastOptionWins)

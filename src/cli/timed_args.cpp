@@ -2,6 +2,7 @@
 
 #include "common/decimal.h"
 
+#include <algorithm>
 #include <cstring>
 
 timed_args parse_timed_args(int argc, const char* const* argv, FILE* notices)
@@ -27,12 +28,15 @@ timed_args parse_timed_args(int argc, const char* const* argv, FILE* notices)
         }
         const char* value = argv[i + 1];
         if (option[1] == 'b') {
-            args.brightness = decimal_i32(value);
-            if (args.brightness > 100) {
-                std::fprintf(notices, "Capping requested brightness %d%% to 100%%\n",
-                             args.brightness);
-                args.brightness = 100;
+            // Any number above 100 is capped, shown as it was asked for; one below
+            // the int range is the lowest int, off like any other level of 0 or less.
+            const int64_t asked = decimal_i64(value);
+            if (asked > 100) {
+                const std::string_view digits = decimal_digits(value);
+                std::fprintf(notices, "Capping requested brightness %.*s%% to 100%%\n",
+                             static_cast<int>(digits.size()), digits.data());
             }
+            args.brightness = static_cast<int32_t>(std::clamp<int64_t>(asked, INT32_MIN, 100));
         } else if (option[1] == 'm') {
             args.mode_sel = decimal_u8(value);
         } else {

@@ -11,7 +11,7 @@ struct timed_args {
     const char* image_path;
     uint64_t display_ns; // the signed decimal taken as unsigned: -1 is the longest time
     int32_t power_down;  // 1: run lightsout at the end
-    int32_t brightness;  // percent, capped at 100, no lower bound
+    int32_t brightness;  // percent, capped at 100; below the int range the lowest int
     uint8_t mode_sel;    // decimal, kept modulo 256
 };
 

@@ -1,7 +1,10 @@
 #include "common/backlight.h"
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -16,6 +19,12 @@ FILE* open_in(const char* dir, const char* name, const char* mode)
 {
     const std::string path = std::string{dir} + "/" + name;
     return std::fopen(path.c_str(), mode);
+}
+
+// With the system's reason, as a failed write is reported.
+void report_open_failure(const char* dir, int error)
+{
+    std::printf("Could not open brightness file %s/brightness: %s\n", dir, std::strerror(error));
 }
 
 // Writes the level and closes the file. A level the driver refuses, or a short
@@ -44,19 +53,29 @@ int read_max_brightness(const char* dir)
         std::puts("error reading max brightness");
         return -1;
     }
-    int max = -1;
-    if (std::fscanf(max_file, "%d", &max) != 1) {
-        std::puts("Error reading number from file!");
-        std::fclose(max_file);
-        std::puts("error reading max brightness");
-        return -1;
-    }
+    // The whole file, so that a number too large for a level, or one followed by
+    // more than white space, is not taken for another.
+    char text[64] = {};
+    const size_t len = std::fread(text, 1, sizeof text - 1, max_file);
     std::fclose(max_file);
-    if (max < 0) {
+    char* end = text;
+    const long long max = std::strtoll(text, &end, 10);
+    if (end == text) {
+        std::puts("Error reading number from file!");
         std::puts("error reading max brightness");
         return -1;
     }
-    return max;
+    while (std::isspace(static_cast<unsigned char>(*end)))
+        ++end;
+    const bool level = max <= INT_MAX && *end == '\0' && len < sizeof text - 1;
+    if (max < 0 || !level) {
+        if (max >= 0)
+            std::printf("max brightness is not a whole number from 0 to %d: "
+                        "backlight left as it was\n", INT_MAX);
+        std::puts("error reading max brightness");
+        return -1;
+    }
+    return static_cast<int>(max);
 }
 
 // The level of the two operations whose "on" level comes from the device maximum.
@@ -70,7 +89,7 @@ void set_relative(level_from_max how, int percent, const char* dir)
 {
     FILE* brightness = open_in(dir, "brightness", "w");
     if (brightness == nullptr) {
-        std::puts("Could not open brightness file");
+        report_open_failure(dir, errno);
         return;
     }
     if (how == level_from_max::off) {
@@ -108,14 +127,15 @@ void backlight_set_fixed(int on, const char* dir)
 
 backlight_write backlight_prepare_fixed(int on, const char* dir)
 {
-    backlight_write w{.fd = -1, .level = on != 0 ? 193 : 0, .text = {}, .len = 0, .cut = false,
-                      .dir = dir};
+    backlight_write w{.fd = -1, .open_error = 0, .level = on != 0 ? 193 : 0, .text = {}, .len = 0,
+                      .cut = false, .dir = dir};
     w.len = static_cast<unsigned>(std::snprintf(w.text, sizeof w.text, "%d\n", w.level));
     // Not emptied on opening, unlike stdio's "w": a plain file standing in for
     // the device (the virtual panel's) keeps the level it shows until the new
     // one is due, and is cut to it then. sysfs needs no cut.
     const std::string path = std::string{dir} + "/brightness";
     w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    w.open_error = w.fd < 0 ? errno : 0;
     struct statfs fs{};
     w.cut = w.fd >= 0 && fstatfs(w.fd, &fs) == 0 && fs.f_type != SYSFS_MAGIC;
     return w;
@@ -124,7 +144,7 @@ backlight_write backlight_prepare_fixed(int on, const char* dir)
 void backlight_finish(backlight_write& w)
 {
     if (w.fd < 0) {
-        std::puts("Could not open brightness file");
+        report_open_failure(w.dir, w.open_error);
         return;
     }
     // sysfs takes the level at the write; a refused one fails there.

@@ -17,6 +17,7 @@ void backlight_set_fixed(int on, const char* dir = BACKLIGHT_DIR);
 // prints them; abandon closes the file without writing or printing.
 struct backlight_write {
     int fd; // -1: the file could not be opened
+    int open_error; // errno of that open
     int level;
     char text[8];
     unsigned len;

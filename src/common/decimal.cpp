@@ -1,5 +1,6 @@
 #include "common/decimal.h"
 
+#include <cctype>
 #include <cstdlib>
 
 bool read_decimal(const char* text, int64_t& out)
@@ -22,6 +23,20 @@ int64_t decimal_i64(const char* text)
 int32_t decimal_i32(const char* text)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(decimal_i64(text))));
+}
+
+std::string_view decimal_digits(const char* text)
+{
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    if (*text == '+' || *text == '-')
+        ++text;
+    while (text[0] == '0' && std::isdigit(static_cast<unsigned char>(text[1])))
+        ++text;
+    size_t len = 0;
+    while (std::isdigit(static_cast<unsigned char>(text[len])))
+        ++len;
+    return {text, len};
 }
 
 uint8_t decimal_u8(const char* text)

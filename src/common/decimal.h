@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Optional white space, sign and decimal digits, as strtoll reads them; what
 // follows the digits is ignored. No digits: false and out untouched. Beyond the
@@ -16,6 +17,10 @@ int64_t decimal_i64(const char* text);
 // this platform: the low 32 bits of the 64-bit value, as two's complement. So
 // 4294967297 reads as 1 and 2147483648 as -2147483648.
 int32_t decimal_i32(const char* text);
+
+// The digits of the number that text begins with, as written (after white space,
+// a sign and leading zeros), however many there are; empty without digits.
+std::string_view decimal_digits(const char* text);
 
 // An unsigned decimal (strtoul, base 10) kept modulo 256.
 uint8_t decimal_u8(const char* text);

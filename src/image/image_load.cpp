@@ -2,6 +2,7 @@
 #include "common/fatal.h"
 #include "image/image_source.h"
 #include "image/row_decoder.h"
+#include "image/stb_formats.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,11 +65,28 @@ uint32_t load_raw(const display_fb& fb, const char* path)
 }
 
 // The decoder gave no pixels: its reason, then the diagnostic of a decode that
-// returned no data.
-[[noreturn]] void refuse_image(const char* path, const char* decoder, const char* reason)
+// returned no data, and why, where the decoder's words do not say it.
+[[noreturn]] void refuse_image(const char* path, const char* decoder, const char* reason,
+                               const char* why = nullptr)
 {
     std::printf("error loading image %s with %s, %s\n", path, decoder, reason);
-    FATAL_FAIL("data != 0", FN);
+    FATAL_FAIL_WHY("data != 0", FN, why);
+}
+
+// The system's reason when reading the file failed, else nullptr.
+const char* read_failure(const image_source& src, const char* path)
+{
+    return src.read_failed ? file_call_failed("read", path, src.read_error) : nullptr;
+}
+
+// "<variant> not supported", or nullptr without one.
+const char* not_supported(const char* variant)
+{
+    static char text[128];
+    if (!variant)
+        return nullptr;
+    std::snprintf(text, sizeof text, "%s not supported", variant);
+    return text;
 }
 
 void check_decoded_size(const char* path, long width, long height)
@@ -80,32 +98,33 @@ void check_decoded_size(const char* path, long width, long height)
     FATAL_CHECK(height == MODE_HEIGHT, FN);
 }
 
-// Red, green, blue, alpha bytes to the XRGB word, alpha in the ignored byte:
-// red and blue trade places, green and alpha stay.
-uint32_t rgba_to_xrgb(uint32_t w)
+// Four red, green, blue, alpha pixels to XRGB words, alpha in the ignored byte:
+// red and blue trade places, green and alpha stay. In the vector unit (SSE2 on
+// x86-64, NEON on arm64): the compiler does not vectorise the byte swap at -O2.
+void rgba4_to_xrgb(unsigned char* dst, const unsigned char* src)
 {
-    return (w & 0xFF00FF00u) | (w & 0xFFu) << 16 | (w >> 16 & 0xFFu);
+    using pixels4 = uint32_t __attribute__((vector_size(16)));
+    pixels4 w;
+    std::memcpy(&w, src, sizeof w);
+    const pixels4 red_blue = w & 0x00FF00FFu;
+    w = (w & 0xFF00FF00u) | red_blue << 16 | red_blue >> 16;
+    std::memcpy(dst, &w, sizeof w);
 }
 
+// The last one to three pixels of a row go through a block of four, so every
+// pixel takes the same conversion.
 void convert_row_to_xrgb(unsigned char* dst, const unsigned char* src, uint32_t width)
 {
     uint32_t x = 0;
-    // Four pixels at a time in the vector unit (SSE2 on x86-64, NEON on arm64): the
-    // compiler does not vectorise the byte swap itself at -O2.
-    using pixels4 = uint32_t __attribute__((vector_size(16)));
-    for (; x + 4 <= width; x += 4) {
-        pixels4 w;
-        std::memcpy(&w, src + size_t{x} * 4, sizeof w);
-        const pixels4 red_blue = w & 0x00FF00FFu;
-        w = (w & 0xFF00FF00u) | red_blue << 16 | red_blue >> 16;
-        std::memcpy(dst + size_t{x} * 4, &w, sizeof w);
-    }
-    for (; x < width; ++x) {
-        uint32_t w;
-        std::memcpy(&w, src + size_t{x} * 4, sizeof w);
-        w = rgba_to_xrgb(w);
-        std::memcpy(dst + size_t{x} * 4, &w, sizeof w);
-    }
+    for (; x + 4 <= width; x += 4)
+        rgba4_to_xrgb(dst + size_t{x} * 4, src + size_t{x} * 4);
+    if (x == width)
+        return;
+    unsigned char block[16] = {};
+    const size_t rest = size_t{width - x} * 4;
+    std::memcpy(block, src + size_t{x} * 4, rest);
+    rgba4_to_xrgb(block, block);
+    std::memcpy(dst + size_t{x} * 4, block, rest);
 }
 
 // Decoded pixels are red, green, blue, alpha bytes, which is XB24 as they stand.
@@ -135,18 +154,6 @@ pixel_order plane_order(const display_handle& h)
     return display_plane_has_format(h, FORMAT_XB24) ? pixel_order::xb24 : pixel_order::xr24;
 }
 
-// Files the decoder is known to mishandle. stb_image 2.27 reads past its own
-// buffer when it reduces a 16-bit PNM to 8 bits, and the size check cannot see
-// it coming: such a file is refused with a reason of our own.
-const char* refused_before_decoding(const image_source& src)
-{
-    const bool pnm = src.head_len >= 2 && src.head[0] == 'P' &&
-                     (src.head[1] == '5' || src.head[1] == '6');
-    return pnm && stbi_is_16_bit_from_memory(src.head, static_cast<int>(src.head_len))
-               ? "16-bit PNM not supported"
-               : nullptr;
-}
-
 // The most any valid encoding of a frame can need, format by format (told by the
 // magic stb_image tests for; TGA has none and comes last): bytes a pixel and a
 // row, on top of room for headers, palettes and comments.
@@ -171,14 +178,19 @@ constexpr stb_format_budget STB_BUDGETS[] = {
     {"", 0, 5, 0, 65536 * 4},             // TGA: a packet per 32-bit pixel; 64 Ki colour map
 };
 
-size_t stb_budget(const image_source& src, const display_fb& fb)
+// The file's format by its signature; the last entry, TGA, when none matches.
+const stb_format_budget& stb_format_of(const image_source& src)
 {
     const stb_format_budget* b = STB_BUDGETS;
     while (b->magic_len != 0 &&
            (src.head_len < b->magic_len || std::memcmp(src.head, b->magic, b->magic_len) != 0))
         ++b;
-    return b->pixel_bytes * fb.width * fb.height + b->row_bytes * fb.height + b->extra +
-           HEADER_ROOM;
+    return *b;
+}
+
+size_t stb_budget(const stb_format_budget& b, const display_fb& fb)
+{
+    return b.pixel_bytes * fb.width * fb.height + b.row_bytes * fb.height + b.extra + HEADER_ROOM;
 }
 
 // stb_image reads through these callbacks, the file once from the start. It asks
@@ -261,25 +273,35 @@ uint32_t load_with_stb(const display_handle& h, const display_fb& fb, image_sour
     int channels = 0;
     const bool sized = stbi_info_from_memory(src.head, static_cast<int>(src.head_len), &width,
                                              &height, &channels) != 0;
+    const stb_format_budget& kind = stb_format_of(src);
+    // A valid variant the decoder refuses is named after its words; one it would
+    // show other than the file defines it (a 16-bit PNM, which stb_image 2.27
+    // reduces to 8 bits past the end of its own buffer) is refused before decoding.
+    const char* variant = stb_unsupported_variant(src, sized && kind.magic_len == 0);
+    if (!sized)
+        refuse_image(path, "stb_image", stbi_failure_reason(), not_supported(variant));
     // A top-down BMP gives its height as a negative number.
     const bool bmp = src.head_len >= 2 && src.head[0] == 'B' && src.head[1] == 'M';
-    if (sized)
-        check_decoded_size(path, width, bmp && height < 0 ? -long{height} : height);
+    check_decoded_size(path, width, bmp && height < 0 ? -long{height} : height);
+    if (variant)
+        refuse_image(path, "stb_image", not_supported(variant));
+    // The head is refilled as the decoder reads on: take what it says first.
+    const long pnm_max = pnm_maximum(src);
 
-    const char* refusal = sized ? refused_before_decoding(src) : stbi_failure_reason();
-    if (refusal)
-        refuse_image(path, "stb_image", refusal);
     stb_reader reader{};
     reader.src = &src;
-    reader.budget = stb_budget(src, fb);
+    reader.budget = stb_budget(kind, fb);
     unsigned char* data = decode_with_stb(reader, width, height);
     if (!data)
         refuse_image(path, "stb_image",
                      !reader.ran_out       ? stbi_failure_reason()
                      : reader.over_budget  ? "more data than a frame of this size needs"
                      : src.read_failed     ? "read error"
-                                           : "file ends early");
+                                           : "file ends early",
+                     read_failure(src, path));
     check_decoded_size(path, width, height);
+    if (!scale_pnm_samples(data, size_t{fb.width} * fb.height, pnm_max))
+        refuse_image(path, "stb_image", "PNM sample above its maximum");
 
     const uint32_t format = copy_decoded(fb, data, plane_order(h));
     stbi_image_free(data);
@@ -306,7 +328,8 @@ uint32_t load_with_rows(const display_handle& h, const display_fb& fb, image_sou
         if (ok)
             return order == pixel_order::xb24 ? FORMAT_XB24 : FORMAT_XR24;
     }
-    refuse_image(path, decoder.name, reader ? decoder.reason(reader.get()) : "outofmem");
+    refuse_image(path, decoder.name, reader ? decoder.reason(reader.get()) : "outofmem",
+                 read_failure(src, path));
 }
 
 const row_decoder* row_decoder_for(const image_source& src)
@@ -326,11 +349,13 @@ uint32_t load_decoded(const display_handle& h, const display_fb& fb, const char*
     const auto src = std::make_unique<image_source>();
     src->fd = open(path, O_RDONLY | O_CLOEXEC);
     if (src->fd < 0)
-        refuse_image(path, "stb_image", "can't fopen");
+        refuse_image(path, "stb_image", "can't fopen", file_call_failed("open", path, errno));
     // Closed however the load ends (a failed check ends the process; the fuzz
     // target goes on with the next input).
     const std::unique_ptr<int, void (*)(int*)> closer(&src->fd, [](int* fd) { close(*fd); });
     source_read_head(*src);
+    if (src->read_failed) // a directory, say
+        refuse_image(path, "stb_image", "read error", read_failure(*src, path));
     const row_decoder* decoder = row_decoder_for(*src);
     return decoder ? load_with_rows(h, fb, *src, path, *decoder) : load_with_stb(h, fb, *src, path);
 }

@@ -10,8 +10,10 @@ namespace {
 size_t read_fully(image_source& src, unsigned char* dst, size_t n)
 {
     const ssize_t got = read_until_full(src.fd, dst, n);
-    if (got < 0)
+    if (got < 0) {
         src.read_failed = true;
+        src.read_error = errno;
+    }
     return got < 0 ? 0 : static_cast<size_t>(got);
 }
 

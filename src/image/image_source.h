@@ -16,6 +16,7 @@ struct image_source {
     size_t head_len = 0; // bytes of the file in head
     size_t head_pos = 0; // bytes of head already handed out
     bool read_failed = false;
+    int read_error = 0; // errno of the failed read
 };
 
 // Reads until n bytes arrived or the file ended: a FIFO or pipe hands out at most

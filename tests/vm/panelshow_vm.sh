@@ -154,7 +154,8 @@ image /data/short.rgb doesn't match expected size (read $((FRAME_BYTES - 1)) byt
     MissingImageReportsDecoderReason)
         expect_output "$run" missing_png 1 "$MODE_LINE
 error loading image /data/missing.png with stb_image, can't fopen
-" "$(fatal "data != 0")" ;;
+" "$(fatal "data != 0")
+panelshow: open /data/missing\.png: No such file or directory" ;;
     MissingRawFrameStopsOnOpenWithoutMessage)
         expect_output "$run" missing_raw 1 "$MODE_LINE
 " "$(fatal "fd >= 0")
