@@ -10,13 +10,13 @@ collect() {
     for f in stdout stderr status; do [ -f "/tmp/$1.$f" ] && fetch "/tmp/$1.$f"; done
 }
 
-# hold NAME ARGS...: panelshow -v until its flip has completed and the device shows it.
+# hold NAME ARGS...: panelshow, until its picture is on the screen.
 hold() {
     name=$1
     shift
-    panelshow "$@" -v >"/tmp/$name.stdout" 2>"/tmp/$name.stderr" &
+    panelshow "$@" >"/tmp/$name.stdout" 2>"/tmp/$name.stderr" &
     PID=$!
-    wait_lines "$name" "Image is now displayed" 1 && wait_scanout panelshow "$PID"
+    wait_scanout panelshow "$PID"
 }
 
 release() {
@@ -26,10 +26,6 @@ release() {
     wait_no_scanout panelshow
     collect "$1"
 }
-
-# qxl (Linux 6.1) sizes the first primary surface after boot 64 x 64 (its monitors config is empty
-# until a commit has gone through), which blanks that picture: one commit first, as a console's would.
-if [ "$VP_GPU" = qxl ]; then hold prime /data/frame.rgb; release prime; fi
 
 hold raw /data/frame.rgb && snap raw
 release raw

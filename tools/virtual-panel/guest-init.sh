@@ -8,13 +8,15 @@
 #   VP_CONTROL, VP_STDOUT, VP_STDERR   the guest's ports to the rig (names in /dev)
 #   VP_IOCTL_NR   the ioctl system call's number (wait_scanout)
 #   VP_GPU, VP_SETTLE   the display adapter, and how its screen is known current
+#   VP_CONSOLE    1 where the driver keeps its fbdev console
 #   VP_BACKLIGHT, VP_BRIGHTNESS, VP_MAX_BRIGHTNESS   the backlight and its files
 # and /etc/virtual-panel.modules: the driver's modules in load order, one a line
 # with its parameters.
 # shellcheck source=/dev/null
 . /etc/virtual-panel.conf
 : "${VP_TOOL_DIR:?}" "${VP_CONTROL:?}" "${VP_STDOUT:?}" "${VP_STDERR:?}" "${VP_IOCTL_NR:?}"
-: "${VP_GPU:?}" "${VP_SETTLE:?}" "${VP_BACKLIGHT:?}" "${VP_BRIGHTNESS:?}" "${VP_MAX_BRIGHTNESS:?}"
+: "${VP_GPU:?}" "${VP_SETTLE:?}" "${VP_CONSOLE:?}"
+: "${VP_BACKLIGHT:?}" "${VP_BRIGHTNESS:?}" "${VP_MAX_BRIGHTNESS:?}"
 export PATH="$VP_TOOL_DIR:/usr/bin:/bin:/sbin"
 export VP_IOCTL_NR VP_GPU VP_SETTLE
 mount -t proc proc /proc
@@ -45,10 +47,35 @@ while [ ! -e /dev/dri/card0 ]; do
     fi
     usleep 10000
 done
-# Device commands and answers, for wait_scanout: room for far more than one run sends.
+# What a console does at boot: one commit, a mode set with its framebuffer. The
+# console then steps aside, so that nothing but the programs draws (on qxl it would
+# draw on the surface the programs' framebuffers share), and the last close of the
+# device makes that commit again, whatever the console had done by now.
+if [ "$VP_CONSOLE" = 1 ]; then
+    for con in /sys/class/vtconsole/vtcon*; do
+        grep -q "frame buffer" "$con/name" && echo 0 >"$con/bind"
+    done
+    : </dev/dri/card0
+fi
+# For wait_scanout: the commits the kernel carries out later (non-blocking ones) go
+# to its worker, traced as queued and as done; on virtio-gpu, the device's commands
+# and answers, with room for far more than one run sends.
+T=/sys/kernel/tracing
+work=$(awk '$3 == "commit_work" && $1 !~ /^0+$/ {
+    printf "%sfunction == 0x%s", sep, $1
+    sep = " || "
+}' /proc/kallsyms)
+if [ -z "$work" ]; then
+    echo "ERROR no address of the kernel's commit_work" >&3
+    poweroff -f
+fi
+for event in workqueue_queue_work workqueue_execute_end; do
+    echo "$work" >"$T/events/workqueue/$event/filter"
+    echo 1 >"$T/events/workqueue/$event/enable"
+done
 if [ "$VP_SETTLE" = virtio ]; then
-    echo 16384 > /sys/kernel/tracing/buffer_size_kb
-    echo 1 > /sys/kernel/tracing/events/virtio_gpu/enable
+    echo 16384 >"$T/buffer_size_kb"
+    echo 1 >"$T/events/virtio_gpu/enable"
 fi
 mount -t tmpfs backlight /sys/class/backlight
 mkdir -p "/sys/class/backlight/$VP_BACKLIGHT"
