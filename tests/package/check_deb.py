@@ -6,8 +6,10 @@ changelog, lintian (no error, no warning), and an install and removal with dpkg
 into a scratch root whose package database is a copy of this system's (so
 Depends must be satisfiable by Debian's real packages). The stand-ins are
 installed together with the suite's package found beside them.
+Given the source package (.dsc) or a build's .changes (which lists the source,
+every .deb with the -dbgsym ones, and the .buildinfo), it runs lintian on that.
 
-usage: check_deb.py PACKAGE.deb [unittest args]
+usage: check_deb.py PACKAGE.deb|SOURCE.dsc|BUILD.changes [unittest args]
 
 The package's programs are run only to print their usage text; an arm64 package
 is run under qemu-user (qemu-aarch64-static with Debian's arm64 libraries).
@@ -100,6 +102,12 @@ def rendered_man(path, section):
         if inside and line.strip():
             lines.append(line.strip())
     return lines, warnings
+
+
+def assert_lintian_clean(case, path):
+    # Overrides, if any, sit in the package with a one-line reason each.
+    r = run(["lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", path])
+    case.assertEqual(r.returncode, 0, f"lintian {os.path.basename(path)}:\n{r.stdout}{r.stderr}")
 
 
 class Package(unittest.TestCase):
@@ -295,10 +303,7 @@ class Package(unittest.TestCase):
         self.assertTrue(first.startswith(f"{SUITE} ({self.fields['Version']}) "), first)
 
     def test_lintian_reports_no_error_and_no_warning(self):
-        # Overrides, if any, sit in the package with a one-line reason each.
-        r = run(["lintian", "--fail-on", "error,warning", "--no-tag-display-limit", self.deb])
-        self.assertEqual(r.returncode, 0, f"lintian {os.path.basename(self.deb)}:\n"
-                                          f"{r.stdout}{r.stderr}")
+        assert_lintian_clean(self, self.deb)
 
     # --- dpkg -----------------------------------------------------------------------
     def test_dpkg_installs_and_removes_it_in_a_scratch_root(self):
@@ -326,9 +331,15 @@ class Package(unittest.TestCase):
         self.assertEqual(left, [], "left behind by dpkg -r")
 
 
+class SourceOrBuild(unittest.TestCase):
+    def test_lintian_reports_no_error_and_no_warning(self):
+        assert_lintian_clean(self, DEB)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 2 or not sys.argv[1].endswith(".deb"):
-        print(__doc__.strip().splitlines()[-3])
+    if len(sys.argv) < 2 or not sys.argv[1].endswith((".deb", ".dsc", ".changes")):
+        print(next(line for line in __doc__.splitlines() if line.startswith("usage: ")))
         sys.exit(2)
     DEB = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+    unittest.main(defaultTest="Package" if DEB.endswith(".deb") else "SourceOrBuild",
+                  verbosity=2)

@@ -1,9 +1,10 @@
 #!/bin/sh
 # panelshow_timed, panelshow_sequence and lightsout on a real kernel (virtual panel).
 #   launchers_vm.sh BUILD_DIR OUT_DIR [package]
-# With "package" the programs come from BUILD_DIR's two Debian packages (made here
-# with cpack and unpacked as dpkg would lay them out; the guest has no dpkg) and
-# run from their installed paths; panelshow_sequence and panelinfo then run too.
+# With "package" the programs come from BUILD_DIR installed as the two Debian
+# packages lay them out (cmake --install of both their components; the guest has
+# no dpkg) and run from their installed paths; panelshow_sequence and panelinfo
+# then run too.
 # VM_ARCH (default x86_64) is the guest's architecture; BUILD_DIR then holds programs
 # built for it (statically for arm64), and VM_HOST_BUILD (default BUILD_DIR) the host
 # tools that make the pictures and judge the screendumps.
@@ -38,12 +39,8 @@ set -- --bin "$build/src/panelshow" \
     --bin "$build/src/panelshow:/usr/lib/kestrin-display-tools/burstkit"
 if [ "$mode" = package ]; then
     lib=/usr/lib/kestrin-display-tools
-    rm -rf "$out/packages" "$out/root" && mkdir -p "$out/root"
-    (cd "$build" && cpack -G DEB -B "$out/packages" >/dev/null) || fail "cpack failed"
-    for deb in "$out"/packages/kestrin-display-tools_*.deb \
-               "$out"/packages/kestrin-display-tools-standins_*.deb; do
-        dpkg-deb -x "$deb" "$out/root" || fail "cannot unpack $deb"
-    done
+    rm -rf "$out/root" && mkdir -p "$out/root"
+    DESTDIR="$out/root" cmake --install "$build" >/dev/null || fail "cmake --install failed"
     set -- --bin "$out/root/usr/bin:/usr/bin" --bin "$out/root$lib:$lib" \
         --bin "$out/root$lib/burstkit:$lib/burstkit"
 fi
