@@ -334,14 +334,12 @@ class Timed(Rig):
         self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
     def test_image_program_that_ended_early_darkens_and_fails(self):
-        for parent in (None, ignoring_sigchld):
-            os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
-            run = self.start("0", "0", keys=False, parent=parent)
-            self.assertEqual(run.finish(), 1, parent)
-            self.assertEqual(run.lines, ["0", f"image program for {self.image} ended with "
-                                              "status 4 before it was shown"], parent)
-            self.assertEqual(self.levels(self.all_events()), ["255", "0"], parent)
-            self.setUp()
+        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+        run = self.start("0", "0", keys=False, parent=ignoring_sigchld)
+        self.assertEqual(run.finish(), 1)
+        self.assertEqual(run.lines, ["0", f"image program for {self.image} ended with status 4 "
+                                          "before it was shown"])
+        self.assertEqual(self.levels(self.all_events()), ["255", "0"])
 
     def test_background_job_runs_without_keys_and_takes_them_in_the_foreground(self):
         self.install(PANELSHOW)
@@ -433,36 +431,39 @@ class Sequence(Rig):
         return d
 
     def run_sequence(self, *args):
-        return Run([self.program("panelshow_sequence"), *args])
+        return Run([self.program("panelshow_sequence"), *args], parent=ignoring_sigchld)
 
     def test_every_entry_lit_in_turn_with_one_child_at_a_time(self):
-        # Also when the image program is a wrapper that forks: its whole process group ends.
-        for install in (self.install, self.install_wrapped):
-            program = install(BURSTKIT)
-            self.install(LIGHTSOUT)
-            os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "5"
-            d = self.images(["a.png", ".hidden", "sub/"])
-            order = os.listdir(d)  # readdir order, dot entries left out
-            run = self.run_sequence(d, "100000000", "50000000", "-m", "7")
-            self.assertEqual(run.finish(), 5, "the runner becomes lightsout")
-            expected = [f"{d} 100000000 50000000", f"opened directory {d}",
-                        "setting delays 0 100000000 0 50000000"]
-            for n in order:
-                expected += [f"found image {d}/{n}", f"manage backlight for {n}", f"close {n}"]
-            expected.append("reached end of images")
-            self.assertEqual(run.lines, expected)
+        self.every_entry_lit(self.install)
 
-            events = self.all_events()
-            self.assertEqual(len(events), 3 * len(order) + 1, events)
-            for i, n in enumerate(order):
-                child, on, off = events[3 * i: 3 * i + 3]
-                self.assertRegex(child, "^panelshow pid=\\d+ argv=" +
-                                 re.escape(f"{program}|{d}/{n}|-m|7 alive=") + "$",
-                                 f"image {i}: a previous image program still present")
-                self.assertEqual((on, off), ("193", "0"), f"image {i}")
-            self.assertEqual(events[-1], record("lightsout", run.proc.pid, [LIGHTSOUT]),
-                             "lightsout must not start while a killed child remains")
-            self.setUp()
+    def test_every_entry_lit_in_turn_also_through_a_wrapper_that_forks(self):
+        self.every_entry_lit(self.install_wrapped)  # the wrapper's whole process group ends
+
+    def every_entry_lit(self, install):
+        program = install(BURSTKIT)
+        self.install(LIGHTSOUT)
+        os.environ["KDT_FAKE_LIGHTSOUT_STATUS"] = "5"
+        d = self.images(["a.png", ".hidden", "sub/"])
+        order = os.listdir(d)  # readdir order, dot entries left out
+        run = self.run_sequence(d, "100000000", "50000000", "-m", "7")
+        self.assertEqual(run.finish(), 5, "the runner becomes lightsout")
+        expected = [f"{d} 100000000 50000000", f"opened directory {d}",
+                    "setting delays 0 100000000 0 50000000"]
+        for n in order:
+            expected += [f"found image {d}/{n}", f"manage backlight for {n}", f"close {n}"]
+        expected.append("reached end of images")
+        self.assertEqual(run.lines, expected)
+
+        events = self.all_events()
+        self.assertEqual(len(events), 3 * len(order) + 1, events)
+        for i, n in enumerate(order):
+            child, on, off = events[3 * i: 3 * i + 3]
+            self.assertRegex(child, "^panelshow pid=\\d+ argv=" +
+                             re.escape(f"{program}|{d}/{n}|-m|7 alive=") + "$",
+                             f"image {i}: a previous image program still present")
+            self.assertEqual((on, off), ("193", "0"), f"image {i}")
+        self.assertEqual(events[-1], record("lightsout", run.proc.pid, [LIGHTSOUT]),
+                         "lightsout must not start while a killed child remains")
 
     def test_zero_times_fall_back(self):
         self.install(LIGHTSOUT)
@@ -529,19 +530,14 @@ class Sequence(Rig):
         self.assertEqual(run.stderr, self.cannot_run("panelshow_sequence", BURSTKIT, LIGHTSOUT))
 
     def test_image_program_that_ended_early_is_not_lit(self):
-        for parent in (None, ignoring_sigchld):
-            self.install(BURSTKIT)
-            self.install(LIGHTSOUT)
-            os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
-            run = Run([self.program("panelshow_sequence"), self.images(["a.png"]), "1", "1"],
-                      parent=parent)
-            self.assertEqual(run.finish(), 0)
-            self.assertEqual(run.lines[-3:], ["image program for a.png ended with status 4 "
-                                              "before it was shown", "close a.png",
-                                              "reached end of images"], parent)
-            self.assertEqual(self.all_events()[1:],
-                             ["0", record("lightsout", run.proc.pid, [LIGHTSOUT])], parent)
-            self.setUp()
+        self.install(BURSTKIT)
+        self.install(LIGHTSOUT)
+        os.environ["KDT_FAKE_PANELSHOW_EXIT"] = "4"
+        run = self.run_sequence(self.images(["a.png"]), "1", "1")
+        self.assertEqual(run.finish(), 0)
+        self.assertEqual(run.lines[-3:], ["image program for a.png ended with status 4 before it "
+                                          "was shown", "close a.png", "reached end of images"])
+        self.assertEqual(self.all_events()[1:], ["0", record("lightsout", run.proc.pid, [LIGHTSOUT])])
 
     def test_stop_signals_darken_reap_and_end_as_a_finished_directory(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
