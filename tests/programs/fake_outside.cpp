@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -47,19 +49,14 @@ std::string own_name()
 
 std::string signals_not_default()
 {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    char line[256];
+    std::ifstream file("/proc/self/status");
+    const std::string status{std::istreambuf_iterator<char>(file), {}};
     std::string masks;
-    bool any = false;
-    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr)
-        for (const char* key : {"SigBlk:\t", "SigIgn:\t"})
-            if (std::strncmp(line, key, 8) == 0) {
-                any = any || std::strtoull(line + 8, nullptr, 16) != 0;
-                masks += " " + std::string(line, 6) + "=" + std::string(line + 8, 16);
-            }
-    if (f != nullptr)
-        std::fclose(f);
-    return any ? masks : "";
+    for (const char* key : {"\nSigBlk:\t", "\nSigIgn:\t"}) {
+        const std::string mask = status.substr(status.find(key) + 9, 16);
+        masks += mask != std::string(16, '0') ? " " + std::string(key + 1, 6) + "=" + mask : "";
+    }
+    return masks;
 }
 
 std::string earlier_pids_alive()
