@@ -33,10 +33,11 @@ cat /sys/kernel/debug/dri/0/state >/tmp/state_after_timeout
 collect timed1.stdout timed1.stderr timed1.status state_after_timeout
 
 # From the installed packages: the sequence starts the burstkit image program and
-# ends with lightsout; panelinfo runs panelquery.
+# ends with lightsout; panelinfo runs panelquery. The image is lit for 3 s, long
+# enough for the image program to have set the display up under emulation.
 if [ -x /usr/bin/panelshow_sequence ]; then
     mkdir -p /data/burst && ln -s /data/frame.rgb /data/burst/frame.rgb
-    /usr/bin/panelshow_sequence /data/burst 100000000 200000000 >/tmp/pkgseq.stdout 2>/tmp/pkgseq.stderr
+    /usr/bin/panelshow_sequence /data/burst 100000000 3000000000 >/tmp/pkgseq.stdout 2>/tmp/pkgseq.stderr
     echo $? >/tmp/pkgseq.status
     cat /sys/kernel/debug/dri/0/state >/tmp/state_after_sequence
     /usr/bin/panelinfo >/tmp/info.stdout 2>/tmp/info.stderr
