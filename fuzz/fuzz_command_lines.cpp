@@ -87,7 +87,7 @@ void timed(int argc, const char* const* argv)
     if (a.outcome != args_outcome::run)
         return;
     check(a.brightness <= 100, "brightness is capped at 100");
-    countdown c = countdown_from_ns(a.display_ns);
+    timespan c = timespan_from_ns(a.display_ns);
     check(c.nsec < NSEC_PER_SEC, "countdown nanoseconds below one second");
     // Count the ticks of a short time: those of its nanoseconds, then 99 a second.
     if (c.sec < 3) {
@@ -110,7 +110,7 @@ void sequence(int argc, const char* const* argv)
         if (d.outcome == delay_outcome::negative)
             continue;
         for (uint64_t extra : {FIRST_EXTRA_NSEC, LATER_EXTRA_NSEC}) {
-            const sequence_delay lit = lit_time(d.delay, extra);
+            const timespan lit = lit_time(d.delay, extra);
             check(lit.nsec < 1000000000 && lit.sec >= d.delay.sec, "lit time carries seconds");
             const timespec ts = to_timespec(lit);
             check(ts.tv_nsec >= 0 && ts.tv_nsec < 1000000000, "timespec nanoseconds in range");

@@ -1,5 +1,6 @@
 // panelinfo: prints the manufacturing identification of both panels from the
 // line of numbers that panelquery reports.
+#include "common/clock.h"
 #include "common/standard_fds.h"
 #include "info/panel_info.h"
 #include "launch/child.h"
@@ -13,7 +14,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -36,13 +36,6 @@ struct query_reading {
     int status;
     bool timed_out; // no line within QUERY_LINE_WAIT_MS; line is then none
 };
-
-int64_t now_ms()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
-}
 
 void print_panel(std::span<const int32_t, PANEL_BLOCK> block, const char* label)
 {

@@ -1,18 +1,20 @@
 // panelshow_sequence: shows every entry of a directory through the burstkit image
 // program, with fixed timing around the backlight, then powers the displays down.
 #include "cli/sequence_args.h"
-#include "launch/sequence_timing.h"
 #include "common/backlight.h"
+#include "common/clock.h"
 #include "common/standard_fds.h"
 #include "launch/child.h"
 #include "launch/install_paths.h"
 #include "launch/outside.h"
+#include "launch/sequence_timing.h"
 #include "launch/stop_signals.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <optional>
 #include <string>
 
 namespace {
@@ -49,19 +51,20 @@ entry_outcome show_entry(const char* name, const std::string& path, const char* 
 
     backlight_write on = backlight_prepare_fixed(1);
     const timespec settled = later_by(child.started, to_timespec(timing.settle));
-    bool whole = wait_until_unless_stopped(settled, stops);
+    // True while every wait so far has run its full time: no stop cut one short.
+    bool ran_full_time = wait_until_unless_stopped(settled, stops);
     bool reaped = false;
     bool lit = false;
     int status = child.status;
-    if (whole && (child.pid == 0 || child_has_ended(child.pid, status))) {
+    if (ran_full_time && (child.pid == 0 || child_has_ended(child.pid, status))) {
         reaped = true;
         backlight_abandon(on);
         // Not lit, as nothing is on the panels; the timing stays. A stop that came
         // with the child's end (Ctrl-C reaches both) is taken as a stop.
-        whole = wait_unless_stopped({0, 0}, stops);
-        if (whole)
+        ran_full_time = wait_unless_stopped({0, 0}, stops);
+        if (ran_full_time)
             print_ended_early(name, status);
-    } else if (whole) {
+    } else if (ran_full_time) {
         backlight_finish(on);
         lit = true;
     } else {
@@ -69,15 +72,15 @@ entry_outcome show_entry(const char* name, const std::string& path, const char* 
     }
     const timespec lit_end = later_by(monotonic_now(), to_timespec(timing.lit));
     backlight_write off = backlight_prepare_fixed(0);
-    if (whole)
-        whole = wait_until_unless_stopped(lit_end, stops);
+    if (ran_full_time)
+        ran_full_time = wait_until_unless_stopped(lit_end, stops);
     backlight_finish(off);
-    if (whole)
+    if (ran_full_time)
         std::printf("close %s\n", name);
     if (!reaped && !kill_and_reap(child.pid))
         std::printf("image program (pid %d) did not end after SIGKILL\n",
                     static_cast<int>(child.pid));
-    if (whole)
+    if (ran_full_time)
         return {entry_end::done, lit};
     std::printf("stopped at %s\n", name);
     return {entry_end::stopped, lit};
@@ -90,6 +93,50 @@ bool refuse_negative(const delay_reading& r, const char* what, const char* text)
         return false;
     std::printf("%s must not be negative: %s\n", what, text);
     return true;
+}
+
+// The settle and display times from their words, with their lines; none when
+// one is negative (refused).
+std::optional<sequence_timing> read_timing(const sequence_args& args)
+{
+    const delay_reading settle = read_delay(args.settle_text);
+    const delay_reading display = read_delay(args.display_text);
+    if (refuse_negative(settle, "delay nsec before vsync enable", args.settle_text) ||
+        refuse_negative(display, "image display time nsec", args.display_text))
+        return std::nullopt;
+    if (settle.outcome == delay_outcome::fallback)
+        std::puts("failed to convert vsync delay");
+    std::printf("setting delays %lu %lu %lu %lu\n", static_cast<unsigned long>(settle.delay.sec),
+                static_cast<unsigned long>(settle.delay.nsec),
+                static_cast<unsigned long>(display.delay.sec),
+                static_cast<unsigned long>(display.delay.nsec));
+    return sequence_timing{.settle = settle.delay, .display = display.delay};
+}
+
+// Every entry of the directory in turn, each followed by the pause, until the
+// last or a stop.
+void show_entries(DIR* dir, const sequence_args& args, sequence_timing timing,
+                  const sigset_t& stops)
+{
+    char mode_text[4];
+    std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
+    bool stopped = false;
+    for (const dirent* entry = readdir(dir); entry != nullptr && !stopped; entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+            // The whole path, however long: a cut one would show some other file.
+            const std::string path = std::string(args.directory) + "/" + name;
+            const entry_outcome shown =
+                show_entry(name, path, mode_text, next_entry_timing(timing), stops);
+            entry_ended(timing, shown.lit);
+            stopped = shown.end == entry_end::stopped;
+        }
+        // A stop during the pause ends the sequence before the next entry starts.
+        if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, stops)) {
+            std::printf("stopped at %s\n", name);
+            stopped = true;
+        }
+    }
 }
 
 } // namespace
@@ -115,43 +162,14 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("opened directory %s\n", args.directory);
-
-    const delay_reading settle = read_delay(args.settle_text);
-    const delay_reading display = read_delay(args.display_text);
-    if (refuse_negative(settle, "delay nsec before vsync enable", args.settle_text) ||
-        refuse_negative(display, "image display time nsec", args.display_text)) {
+    const std::optional<sequence_timing> timing = read_timing(args);
+    if (!timing) {
         closedir(dir);
         return 1;
     }
-    if (settle.outcome == delay_outcome::fallback)
-        std::puts("failed to convert vsync delay");
-    std::printf("setting delays %lu %lu %lu %lu\n", static_cast<unsigned long>(settle.delay.sec),
-                static_cast<unsigned long>(settle.delay.nsec),
-                static_cast<unsigned long>(display.delay.sec),
-                static_cast<unsigned long>(display.delay.nsec));
-    char mode_text[4];
-    std::snprintf(mode_text, sizeof mode_text, "%d", args.mode_sel);
 
     enter_precise_waits();
-    sequence_timing timing{.settle = settle.delay, .display = display.delay};
-    bool stopped = false;
-    for (const dirent* entry = readdir(dir); entry != nullptr && !stopped; entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-            // The whole path, however long: a cut one would show some other file.
-            const std::string path = std::string(args.directory) + "/" + name;
-            const entry_outcome shown =
-                show_entry(name, path, mode_text, next_entry_timing(timing), stops);
-            entry_ended(timing, shown.lit);
-            stopped = shown.end == entry_end::stopped;
-        }
-        // A stop during the pause ends the sequence before the next entry starts.
-        if (!stopped && !wait_unless_stopped({0, ENTRY_PAUSE_USEC * 1000L}, stops)) {
-            std::printf("stopped at %s\n", name);
-            stopped = true;
-        }
-    }
-
+    show_entries(dir, args, *timing, stops);
     std::puts("reached end of images");
     closedir(dir);
     leave_precise_waits();

@@ -3,7 +3,7 @@
 #include "launch/sequence_timing.h"
 #include "launch/child.h"
 #include "launch/outside.h"
-#include "launch/stop_signals.h"
+#include "common/clock.h"
 #include "common/console.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ sequence_args parse(std::vector<const char*> words)
     return parse_sequence_args(static_cast<int>(words.size()), words.data());
 }
 
-void expect_delay(sequence_delay d, uint64_t sec, uint64_t nsec, const char* what)
+void expect_delay(timespan d, uint64_t sec, uint64_t nsec, const char* what)
 {
     EXPECT_EQ(d.sec, sec) << what;
     EXPECT_EQ(d.nsec, nsec) << what;
@@ -83,11 +83,11 @@ TEST(SequenceDelay, NegativeIsRefused)
 
 TEST(SequenceDelay, LitTimeAddsExtraWithCarry)
 {
-    const sequence_delay fallback{0, DELAY_FALLBACK_NSEC};
+    const timespan fallback{0, DELAY_FALLBACK_NSEC};
     expect_delay(lit_time(fallback, FIRST_EXTRA_NSEC), 1, 124499999, "first image, 0 0");
     expect_delay(lit_time(fallback, LATER_EXTRA_NSEC), 1, 24899999, "later image, 0 0");
 
-    const sequence_delay half{0, 500000000};
+    const timespan half{0, 500000000};
     expect_delay(lit_time(half, FIRST_EXTRA_NSEC), 0, 624500000, "first image, 0.5 s");
     expect_delay(lit_time(half, LATER_EXTRA_NSEC), 0, 524900000, "later image, 0.5 s");
 
@@ -101,7 +101,7 @@ TEST(SequenceDelay, FirstEntryLitTakesTheFirstTimingAndOnlyIt)
     sequence_timing t{.settle = {2, 500000000}, .display = {0, 500000000}};
     const struct {
         bool lit;
-        sequence_delay settle, shown;
+        timespan settle, shown;
     } entries[] = {{false, {1, 200000000}, {0, 624500000}},
                    {true, {1, 200000000}, {0, 624500000}},
                    {true, {2, 500000000}, {0, 524900000}},

@@ -26,7 +26,7 @@ parsed parse(std::vector<const char*> words)
     return p;
 }
 
-uint64_t sleeps_by_stepping(countdown c)
+uint64_t sleeps_by_stepping(timespan c)
 {
     uint64_t sleeps = 0;
     while (countdown_tick(c))
@@ -135,46 +135,46 @@ TEST(TimedArgs, ValueIsNeverTakenAsOption)
 
 TEST(TimedCountdown, SplitsIntoSecondsAndNanoseconds)
 {
-    const countdown longest = countdown_from_ns(UINT64_MAX);
+    const timespan longest = timespan_from_ns(UINT64_MAX);
     EXPECT_EQ(longest.sec, 18446744073u);
     EXPECT_EQ(longest.nsec, 709551615u);
-    const countdown short_one = countdown_from_ns(5000000);
+    const timespan short_one = timespan_from_ns(5000000);
     EXPECT_EQ(short_one.sec, 0u);
     EXPECT_EQ(short_one.nsec, 5000000u);
 }
 
 TEST(TimedCountdown, OneSecondIs99Sleeps)
 {
-    countdown c = countdown_from_ns(1000000000);
+    timespan c = timespan_from_ns(1000000000);
     ASSERT_TRUE(countdown_tick(c));
     EXPECT_EQ(c.sec, 0u);
     EXPECT_EQ(c.nsec, 989999999u) << "a taken second restarts at 989,999,999 ns";
-    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(1000000000)), 99u);
+    EXPECT_EQ(sleeps_by_stepping(timespan_from_ns(1000000000)), 99u);
 }
 
 TEST(TimedCountdown, BelowOneTickEndsBeforeTheFirstSleep)
 {
-    countdown c = countdown_from_ns(5000000);
+    timespan c = timespan_from_ns(5000000);
     EXPECT_FALSE(countdown_tick(c));
-    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(5000000)), 0u);
-    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(9999999)), 0u);
-    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(10000000)), 1u);
+    EXPECT_EQ(sleeps_by_stepping(timespan_from_ns(5000000)), 0u);
+    EXPECT_EQ(sleeps_by_stepping(timespan_from_ns(9999999)), 0u);
+    EXPECT_EQ(sleeps_by_stepping(timespan_from_ns(10000000)), 1u);
 }
 
 TEST(TimedCountdown, EverySecondIs99SleepsAfterTheTicksOfItsNanoseconds)
 {
     for (uint64_t ns : {uint64_t{1}, uint64_t{20000000}, uint64_t{999999999}, uint64_t{1000000001},
                         uint64_t{1990000000}, uint64_t{2500000000}, uint64_t{3009999999}}) {
-        const countdown c = countdown_from_ns(ns);
+        const timespan c = timespan_from_ns(ns);
         EXPECT_EQ(sleeps_by_stepping(c), c.nsec / TICK_NSEC + c.sec * 99) << "display time " << ns << " ns";
     }
-    EXPECT_EQ(sleeps_by_stepping(countdown_from_ns(2500000000)), 50u + 2 * 99u);
+    EXPECT_EQ(sleeps_by_stepping(timespan_from_ns(2500000000)), 50u + 2 * 99u);
 }
 
 TEST(TimedCountdown, LongestTimeCountsWithoutOverflow)
 {
     // 70 ticks of its nanoseconds, then the first of 18446744073 seconds is taken.
-    countdown c = countdown_from_ns(UINT64_MAX);
+    timespan c = timespan_from_ns(UINT64_MAX);
     for (int i = 0; i < 70; ++i)
         ASSERT_TRUE(countdown_tick(c));
     EXPECT_EQ(c.sec, 18446744073u);

@@ -3,12 +3,12 @@
 #include "display/drm_requests.h"
 #include "display/properties.h"
 #include "display/refusal.h"
+#include "common/clock.h"
 #include "common/fatal.h"
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -34,13 +34,6 @@ bool holds_flip_complete(const unsigned char* buf, size_t n)
         at += ev.length;
     }
     return false;
-}
-
-int64_t now_ms()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Reads the previous commit's flip-complete event before a new commit, waiting at

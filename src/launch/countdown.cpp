@@ -1,11 +1,6 @@
 #include "launch/countdown.h"
 
-countdown countdown_from_ns(uint64_t display_ns)
-{
-    return {display_ns / NSEC_PER_SEC, display_ns % NSEC_PER_SEC};
-}
-
-bool countdown_tick(countdown& c)
+bool countdown_tick(timespan& c)
 {
     if (c.nsec < TICK_NSEC) {
         if (c.sec == 0)

@@ -2,12 +2,6 @@
 
 #include "common/decimal.h"
 
-namespace {
-
-constexpr uint64_t NSEC_PER_SEC = 1000000000;
-
-} // namespace
-
 delay_reading read_delay(const char* text)
 {
     const int64_t value = decimal_i64(text);
@@ -16,18 +10,13 @@ delay_reading read_delay(const char* text)
     if (value < 0)
         return {delay_outcome::negative, {0, 0}};
     const auto ns = static_cast<uint64_t>(value);
-    return {delay_outcome::ok, {ns / NSEC_PER_SEC, ns % NSEC_PER_SEC}};
+    return {delay_outcome::ok, timespan_from_ns(ns)};
 }
 
-sequence_delay lit_time(sequence_delay display, uint64_t extra_nsec)
+timespan lit_time(timespan display, uint64_t extra_nsec)
 {
     const uint64_t nsec = display.nsec + extra_nsec;
     return {display.sec + nsec / NSEC_PER_SEC, nsec % NSEC_PER_SEC};
-}
-
-timespec to_timespec(sequence_delay d)
-{
-    return {.tv_sec = static_cast<time_t>(d.sec), .tv_nsec = static_cast<long>(d.nsec)};
 }
 
 entry_timing next_entry_timing(const sequence_timing& t)

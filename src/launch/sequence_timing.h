@@ -2,14 +2,9 @@
 // fixed extras around them.
 #pragma once
 
-#include <cstdint>
-#include <ctime>
+#include "common/clock.h"
 
-// A time as whole seconds and 0..999,999,999 nanoseconds.
-struct sequence_delay {
-    uint64_t sec;
-    uint64_t nsec;
-};
+#include <cstdint>
 
 enum class delay_outcome : uint8_t {
     ok,
@@ -19,14 +14,14 @@ enum class delay_outcome : uint8_t {
 
 struct delay_reading {
     delay_outcome outcome;
-    sequence_delay delay;
+    timespan delay;
 };
 
 // Fixed timings: the lab's recorded exposures assume these values, so they are not
 // options. The first entry's image program brings the display up from off, hence its
 // own settle time and a longer extra; a text that reads as 0 waits just under 1 s.
 inline constexpr uint64_t DELAY_FALLBACK_NSEC = 999999999;
-inline constexpr sequence_delay FIRST_SETTLE{1, 200000000};
+inline constexpr timespan FIRST_SETTLE{1, 200000000};
 inline constexpr uint64_t FIRST_EXTRA_NSEC = 124500000;
 inline constexpr uint64_t LATER_EXTRA_NSEC = 24900000;
 inline constexpr unsigned ENTRY_PAUSE_USEC = 10000; // between entries, so one child is gone before the next
@@ -35,16 +30,16 @@ delay_reading read_delay(const char* text);
 
 // The waits of one entry: from its start until the panels are lit, and lit.
 struct entry_timing {
-    sequence_delay settle;
-    sequence_delay lit;
+    timespan settle;
+    timespan lit;
 };
 
 // The first entry to be lit brings the display up from off and takes the first
 // timing; an entry that is never lit (its image program failed) leaves that to
 // the next. Every entry asks for its timing, then says whether it was lit.
 struct sequence_timing {
-    sequence_delay settle;  // as given, for the later entries
-    sequence_delay display;
+    timespan settle;  // as given, for the later entries
+    timespan display;
     bool lit_yet = false;
 };
 
@@ -53,6 +48,4 @@ void entry_ended(sequence_timing& t, bool lit);
 
 // The display time plus the extra time, nanoseconds carried into seconds, so the
 // sleep is never shorter than the display time.
-sequence_delay lit_time(sequence_delay display, uint64_t extra_nsec);
-
-timespec to_timespec(sequence_delay d);
+timespan lit_time(timespan display, uint64_t extra_nsec);
