@@ -113,6 +113,16 @@ TEST(DisplayInitRequests, IssuedInOrderWithTheFieldsTheKernelNeeds)
     EXPECT_EQ(arg_of<drm_mode_create_blob>(calls.back()).length, 68u);
 }
 
+TEST(DisplayInitRequests, RequestInterruptedBySignalIsIssuedAgain)
+{
+    fake_drm_reset(fake_default_device());
+    fake_drm_fail({fake_req::GETENCODER, 1, 1, EINTR});
+    display_handle h{};
+    display_init(h, LIGHTSOUT_DISPLAY);
+    EXPECT_EQ(count_of(fake_req::GETENCODER), 2);
+    EXPECT_EQ(h.encoder_id, 51u);
+}
+
 TEST(DisplayInitHandle, HoldsTheWholeCommitState)
 {
     const display_handle h = init_with(fake_default_device(), PANELSHOW_DISPLAY);

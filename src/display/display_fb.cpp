@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -75,15 +74,13 @@ display_fb display_map_fb(display_handle& h)
     display_fb fb{};
 
     drm_mode_create_dumb create{.height = MODE_HEIGHT, .width = MODE_WIDTH, .bpp = 32};
-    int ret = ioctl(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, &create);
-    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, fn);
+    DRM_REQUEST(h.fd, DRM_IOCTL_MODE_CREATE_DUMB, &create, fn);
     fb.handle = create.handle;
     fb.pitch = create.pitch;
     fb.size = create.size;
 
     drm_mode_map_dumb map{.handle = fb.handle};
-    ret = ioctl(h.fd, DRM_IOCTL_MODE_MAP_DUMB, &map);
-    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_MAP_DUMB, fn);
+    DRM_REQUEST(h.fd, DRM_IOCTL_MODE_MAP_DUMB, &map, fn);
     fb.map_offset = map.offset;
 
     void* mem = mmap(nullptr, fb.size, PROT_READ | PROT_WRITE, MAP_SHARED, h.fd,
@@ -99,7 +96,7 @@ void display_register_fb(display_handle& h, display_fb& fb, uint32_t pixel_forma
 {
     // Drivers without modifier support refuse the explicit linear modifier; ask first.
     drm_get_cap cap{.capability = DRM_CAP_ADDFB2_MODIFIERS, .value = 0};
-    const bool modifiers = ioctl(h.fd, DRM_IOCTL_GET_CAP, &cap) == 0 && cap.value != 0;
+    const bool modifiers = drm_ioctl(h.fd, DRM_IOCTL_GET_CAP, &cap) == 0 && cap.value != 0;
 
     drm_mode_fb_cmd2 cmd{
         .width = fb.width,
@@ -109,8 +106,7 @@ void display_register_fb(display_handle& h, display_fb& fb, uint32_t pixel_forma
         .handles = {fb.handle},
         .pitches = {fb.pitch},
     };
-    int ret = ioctl(h.fd, DRM_IOCTL_MODE_ADDFB2, &cmd);
-    CHECK_REQUEST(h.fd, DRM_IOCTL_MODE_ADDFB2, h.config->fb_function);
+    DRM_REQUEST(h.fd, DRM_IOCTL_MODE_ADDFB2, &cmd, h.config->fb_function);
     fb.fb_id = cmd.fb_id;
 }
 
@@ -128,7 +124,7 @@ bool display_plane_has_format(const display_handle& h, uint32_t pixel_format)
     drm_mode_get_plane plane{.plane_id = h.plane_id,
                              .count_format_types = formats.size(),
                              .format_type_ptr = user_ptr(formats.data())};
-    if (ioctl(h.fd, DRM_IOCTL_MODE_GETPLANE, &plane) != 0 ||
+    if (drm_ioctl(h.fd, DRM_IOCTL_MODE_GETPLANE, &plane) != 0 ||
         plane.count_format_types > formats.size())
         return false;
     for (uint32_t i = 0; i < plane.count_format_types; ++i)
@@ -157,14 +153,14 @@ void display_flip(display_handle& h, uint32_t fb_id)
     };
 
     const int attempts = h.config->commit_attempts;
-    int ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+    int ret = drm_ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
     int error = ret ? errno : 0; // the last attempt's reason, before the pause and the report
     if (attempts > 1) {
         // The pause follows every attempt, a successful one too: the key loop's
         // redraw rate has always included it.
         usleep(1000);
         for (int attempt = 1; ret != 0 && attempt < attempts; ++attempt) {
-            ret = ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
+            ret = drm_ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req);
             error = ret ? errno : 0;
             usleep(1000);
         }
@@ -195,7 +191,7 @@ bool displays_off(const display_handle& h)
         .props_ptr = user_ptr(props.data()),
         .prop_values_ptr = user_ptr(values.data()),
     };
-    return ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req) == 0;
+    return drm_ioctl(h.fd, DRM_IOCTL_MODE_ATOMIC, &req) == 0;
 }
 
 int32_t display_wait_flip(display_handle& h)

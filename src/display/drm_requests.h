@@ -1,11 +1,17 @@
-// Kernel DRM interface: the uapi headers and the request codes we rely on.
+// Kernel DRM interface: the uapi headers, the request codes we rely on, and the
+// one way the display core issues a request.
 #pragma once
+
+#include "common/fatal.h"
+#include "display/refusal.h"
 
 #include <drm.h>
 #include <drm_fourcc.h>
 #include <drm_mode.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <sys/ioctl.h>
 
 // The request codes are part of the kernel ABI; a header that disagrees would make
 // every request fail on the device.
@@ -43,3 +49,23 @@ uint64_t user_ptr(T* p)
 inline constexpr uint32_t COMMIT_FLAGS =
     DRM_MODE_PAGE_FLIP_EVENT | DRM_MODE_ATOMIC_NONBLOCK | DRM_MODE_ATOMIC_ALLOW_MODESET;
 static_assert(COMMIT_FLAGS == 0x601);
+
+// Issues one request, again while a signal interrupts it or the kernel asks for
+// another try (EINTR, EAGAIN), as libdrm's drmIoctl does: a request cut short is
+// not a failure. 0, or -1 with errno set.
+inline int drm_ioctl(int fd, unsigned long request, void* arg)
+{
+    int ret;
+    do
+        ret = ioctl(fd, request, arg);
+    while (ret == -1 && (errno == EINTR || errno == EAGAIN));
+    return ret;
+}
+
+// A request the step cannot go on without: when it fails, the fatal check "!ret" at
+// the caller's line, with the request's name and its errno as the reason.
+#define DRM_REQUEST(fd, code, arg, function)                                        \
+    do {                                                                            \
+        const int ret = drm_ioctl((fd), (code), (arg));                             \
+        FATAL_CHECK_WHY(!ret, (function), request_failed((fd), #code, errno));      \
+    } while (0)

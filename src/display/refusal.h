@@ -12,8 +12,3 @@ const char* request_failed(int fd, const char* request, int error);
 // use by another program" when no other process under proc_root (normally /proc)
 // holds the file that fd is open on. Returns the length written (cut to fit room).
 size_t describe_holders(int fd, const char* proc_root, char* out, size_t room);
-
-// The check after a kernel request whose result is in `ret`: "!ret", with the
-// request's name and the errno it failed with as the reason.
-#define CHECK_REQUEST(fd, code, function) \
-    FATAL_CHECK_WHY(!ret, (function), request_failed((fd), #code, errno))

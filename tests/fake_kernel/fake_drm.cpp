@@ -4,6 +4,7 @@
 #include <drm_fourcc.h>
 #include <drm_mode.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -298,8 +299,10 @@ bool plane_drives(const state& s, uint32_t plane_id, uint32_t crtc_id)
     return false;
 }
 
-int do_atomic(state& s, drm_mode_atomic& a, fake_call& call)
+int mode_atomic(state& s, void* arg)
 {
+    const drm_mode_atomic& a = *static_cast<drm_mode_atomic*>(arg);
+    const fake_call& call = s.calls.back();
     if (s.device.busy_until_event_read && unread_event_bytes(s) > 0)
         return EBUSY;
     if ((a.flags & DRM_MODE_PAGE_FLIP_EVENT) &&
@@ -356,207 +359,202 @@ void copy_list(uint64_t dst, uint32_t room, const std::vector<T>& src)
         ptr<T>(dst)[i] = src[i];
 }
 
-// Handles one request on the device; returns 0 or an errno.
-int handle_ioctl(state& s, unsigned long request, void* arg, fake_req& which)
+int getcap(state& s, void* arg)
 {
-    switch (request) {
-    case DRM_IOCTL_SET_CLIENT_CAP: {
-        which = fake_req::SET_CLIENT_CAP;
-        return 0;
-    }
-    case DRM_IOCTL_GET_CAP: {
-        which = fake_req::GET_CAP;
-        auto* cap = static_cast<drm_get_cap*>(arg);
-        cap->value = cap->capability == DRM_CAP_ADDFB2_MODIFIERS ? s.device.addfb2_modifiers
-                     : cap->capability == DRM_CAP_DUMB_BUFFER    ? 1
-                                                                 : 0;
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETRESOURCES: {
-        which = fake_req::GETRESOURCES;
-        auto* r = static_cast<drm_mode_card_res*>(arg);
-        std::vector<uint32_t> conns;
-        for (const fake_connector& c : s.device.connectors)
-            conns.push_back(c.id);
-        copy_list(r->crtc_id_ptr, r->count_crtcs, s.device.crtcs);
-        copy_list(r->connector_id_ptr, r->count_connectors, conns);
-        r->count_crtcs = static_cast<uint32_t>(s.device.crtcs.size());
-        r->count_connectors = static_cast<uint32_t>(conns.size());
-        r->count_encoders = static_cast<uint32_t>(s.device.encoders.size());
-        r->count_fbs = 0;
-        r->min_width = r->min_height = 0;
-        r->max_width = r->max_height = 16384;
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETPLANERESOURCES: {
-        which = fake_req::GETPLANERESOURCES;
-        auto* r = static_cast<drm_mode_get_plane_res*>(arg);
-        std::vector<uint32_t> ids;
-        for (const fake_plane& p : s.device.planes)
-            ids.push_back(p.id);
-        if (r->count_planes >= ids.size())
-            copy_list(r->plane_id_ptr, r->count_planes, ids);
-        r->count_planes = static_cast<uint32_t>(ids.size());
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETCONNECTOR: {
-        which = fake_req::GETCONNECTOR;
-        auto* c = static_cast<drm_mode_get_connector*>(arg);
-        const fake_connector* conn = find_connector(s, c->connector_id);
-        if (!conn)
-            return ENOENT;
-        std::vector<drm_mode_modeinfo> modes;
-        for (const fake_mode& m : conn->modes)
-            modes.push_back(modeinfo(m));
-        if (c->count_modes >= modes.size())
-            copy_list(c->modes_ptr, c->count_modes, modes);
-        if (c->count_encoders >= conn->encoders.size())
-            copy_list(c->encoders_ptr, c->count_encoders, conn->encoders);
-        c->count_modes = static_cast<uint32_t>(modes.size());
-        c->count_encoders = static_cast<uint32_t>(conn->encoders.size());
-        c->count_props = 0;
-        c->encoder_id = conn->encoder_id;
-        c->connection = 1; // connected
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETENCODER: {
-        which = fake_req::GETENCODER;
-        auto* e = static_cast<drm_mode_get_encoder*>(arg);
-        for (const fake_encoder& enc : s.device.encoders) {
-            if (enc.id == e->encoder_id) {
-                e->crtc_id = enc.crtc_id;
-                e->possible_crtcs = enc.possible_crtcs;
-                e->possible_clones = 0;
-                return 0;
-            }
-        }
+    auto* cap = static_cast<drm_get_cap*>(arg);
+    cap->value = cap->capability == DRM_CAP_ADDFB2_MODIFIERS ? s.device.addfb2_modifiers
+                 : cap->capability == DRM_CAP_DUMB_BUFFER    ? 1
+                                                             : 0;
+    return 0;
+}
+
+int mode_getresources(state& s, void* arg)
+{
+    auto* r = static_cast<drm_mode_card_res*>(arg);
+    std::vector<uint32_t> conns;
+    for (const fake_connector& c : s.device.connectors)
+        conns.push_back(c.id);
+    copy_list(r->crtc_id_ptr, r->count_crtcs, s.device.crtcs);
+    copy_list(r->connector_id_ptr, r->count_connectors, conns);
+    r->count_crtcs = static_cast<uint32_t>(s.device.crtcs.size());
+    r->count_connectors = static_cast<uint32_t>(conns.size());
+    r->count_encoders = static_cast<uint32_t>(s.device.encoders.size());
+    r->count_fbs = 0;
+    r->min_width = r->min_height = 0;
+    r->max_width = r->max_height = 16384;
+    return 0;
+}
+
+int mode_getplane_res(state& s, void* arg)
+{
+    auto* r = static_cast<drm_mode_get_plane_res*>(arg);
+    std::vector<uint32_t> ids;
+    for (const fake_plane& p : s.device.planes)
+        ids.push_back(p.id);
+    if (r->count_planes >= ids.size())
+        copy_list(r->plane_id_ptr, r->count_planes, ids);
+    r->count_planes = static_cast<uint32_t>(ids.size());
+    return 0;
+}
+
+int mode_getconnector(state& s, void* arg)
+{
+    auto* c = static_cast<drm_mode_get_connector*>(arg);
+    const fake_connector* conn = find_connector(s, c->connector_id);
+    if (!conn)
         return ENOENT;
-    }
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES: {
-        which = fake_req::OBJ_GETPROPERTIES;
-        auto* p = static_cast<drm_mode_obj_get_properties*>(arg);
-        if (!has_object(s, p->obj_id, p->obj_type))
-            return ENOENT;
-        const std::vector<std::string> names = property_names(s, p->obj_type);
-        std::vector<uint32_t> ids;
-        std::vector<uint64_t> values;
-        for (size_t i = 0; i < names.size(); ++i) {
-            ids.push_back(type_base(p->obj_type) + static_cast<uint32_t>(i));
-            values.push_back(0);
-        }
-        copy_list(p->props_ptr, p->count_props, ids);
-        copy_list(p->prop_values_ptr, p->count_props, values);
-        p->count_props = static_cast<uint32_t>(ids.size());
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETPROPERTY: {
-        which = fake_req::GETPROPERTY;
-        auto* p = static_cast<drm_mode_get_property*>(arg);
-        const std::string name = prop_name_of(s, p->prop_id);
-        if (name.empty())
-            return ENOENT;
-        std::memset(p->name, 0, sizeof p->name);
-        std::memcpy(p->name, name.data(), std::min(name.size(), sizeof p->name - 1));
-        p->count_values = p->count_enum_blobs = 0;
-        return 0;
-    }
-    case DRM_IOCTL_MODE_CREATEPROPBLOB: {
-        which = fake_req::CREATEPROPBLOB;
-        auto* b = static_cast<drm_mode_create_blob*>(arg);
-        const auto* data = ptr<uint8_t>(b->data);
-        b->blob_id = s.next_blob++;
-        s.blobs[b->blob_id] = std::vector<uint8_t>(data, data + b->length);
-        s.calls.back().blob = s.blobs[b->blob_id];
-        return 0;
-    }
-    case DRM_IOCTL_MODE_GETPLANE: {
-        which = fake_req::GETPLANE;
-        auto* p = static_cast<drm_mode_get_plane*>(arg);
-        for (const fake_plane& plane : s.device.planes) {
-            if (plane.id != p->plane_id)
-                continue;
-            if (p->count_format_types >= plane.formats.size())
-                copy_list(p->format_type_ptr, p->count_format_types, plane.formats);
-            p->count_format_types = static_cast<uint32_t>(plane.formats.size());
-            p->possible_crtcs = plane.possible_crtcs;
+    std::vector<drm_mode_modeinfo> modes;
+    for (const fake_mode& m : conn->modes)
+        modes.push_back(modeinfo(m));
+    if (c->count_modes >= modes.size())
+        copy_list(c->modes_ptr, c->count_modes, modes);
+    if (c->count_encoders >= conn->encoders.size())
+        copy_list(c->encoders_ptr, c->count_encoders, conn->encoders);
+    c->count_modes = static_cast<uint32_t>(modes.size());
+    c->count_encoders = static_cast<uint32_t>(conn->encoders.size());
+    c->count_props = 0;
+    c->encoder_id = conn->encoder_id;
+    c->connection = 1; // connected
+    return 0;
+}
+
+int mode_getencoder(state& s, void* arg)
+{
+    auto* e = static_cast<drm_mode_get_encoder*>(arg);
+    for (const fake_encoder& enc : s.device.encoders) {
+        if (enc.id == e->encoder_id) {
+            e->crtc_id = enc.crtc_id;
+            e->possible_crtcs = enc.possible_crtcs;
+            e->possible_clones = 0;
             return 0;
         }
+    }
+    return ENOENT;
+}
+
+int mode_obj_get_properties(state& s, void* arg)
+{
+    auto* p = static_cast<drm_mode_obj_get_properties*>(arg);
+    if (!has_object(s, p->obj_id, p->obj_type))
         return ENOENT;
+    const std::vector<std::string> names = property_names(s, p->obj_type);
+    std::vector<uint32_t> ids;
+    std::vector<uint64_t> values;
+    for (size_t i = 0; i < names.size(); ++i) {
+        ids.push_back(type_base(p->obj_type) + static_cast<uint32_t>(i));
+        values.push_back(0);
     }
-    case DRM_IOCTL_MODE_CREATE_DUMB: {
-        which = fake_req::CREATE_DUMB;
-        auto* d = static_cast<drm_mode_create_dumb*>(arg);
-        if (d->width == 0 || d->height == 0 || d->bpp != 32)
-            return EINVAL;
-        dumb_buffer buf{d->width, d->height, d->width * 4 + s.device.pitch_padding, 0, nullptr};
-        buf.size = (uint64_t{buf.pitch} * buf.height + 4095) & ~uint64_t{4095};
-        void* mem = real<mmap_fn>("mmap")(nullptr, buf.size, PROT_READ | PROT_WRITE,
-                                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (mem == MAP_FAILED)
-            return ENOMEM;
-        buf.map = static_cast<uint8_t*>(mem);
-        d->handle = s.next_handle++;
-        d->pitch = buf.pitch;
-        d->size = buf.size;
-        s.dumbs[d->handle] = buf;
-        return 0;
-    }
-    case DRM_IOCTL_MODE_MAP_DUMB: {
-        which = fake_req::MAP_DUMB;
-        auto* m = static_cast<drm_mode_map_dumb*>(arg);
-        if (!s.dumbs.count(m->handle))
-            return ENOENT;
-        m->offset = uint64_t{m->handle} << 32;
-        return 0;
-    }
-    case DRM_IOCTL_MODE_ADDFB2: {
-        which = fake_req::ADDFB2;
-        auto* f = static_cast<drm_mode_fb_cmd2*>(arg);
-        const auto it = s.dumbs.find(f->handles[0]);
-        if (it == s.dumbs.end())
-            return ENOENT;
-        if ((f->flags & DRM_MODE_FB_MODIFIERS) && !s.device.addfb2_modifiers)
-            return EINVAL;
-        if (f->pitches[0] != it->second.pitch || f->width > it->second.width ||
-            f->height > it->second.height)
-            return EINVAL;
-        f->fb_id = s.next_fb++;
-        s.fbs[f->fb_id] = framebuffer{f->handles[0], f->width, f->height, f->pixel_format};
-        return 0;
-    }
-    case DRM_IOCTL_MODE_ATOMIC: {
-        which = fake_req::ATOMIC;
-        return do_atomic(s, *static_cast<drm_mode_atomic*>(arg), s.calls.back());
-    }
-    }
-    return ENOTTY;
+    copy_list(p->props_ptr, p->count_props, ids);
+    copy_list(p->prop_values_ptr, p->count_props, values);
+    p->count_props = static_cast<uint32_t>(ids.size());
+    return 0;
 }
 
-size_t arg_size(unsigned long request)
+int mode_getproperty(state& s, void* arg)
 {
-    return _IOC_SIZE(request);
+    auto* p = static_cast<drm_mode_get_property*>(arg);
+    const std::string name = prop_name_of(s, p->prop_id);
+    if (name.empty())
+        return ENOENT;
+    std::memset(p->name, 0, sizeof p->name);
+    std::memcpy(p->name, name.data(), std::min(name.size(), sizeof p->name - 1));
+    p->count_values = p->count_enum_blobs = 0;
+    return 0;
 }
 
-fake_req request_kind(unsigned long request)
+int mode_createblob(state& s, void* arg)
 {
-    switch (request) {
-    case DRM_IOCTL_SET_CLIENT_CAP: return fake_req::SET_CLIENT_CAP;
-    case DRM_IOCTL_GET_CAP: return fake_req::GET_CAP;
-    case DRM_IOCTL_MODE_GETRESOURCES: return fake_req::GETRESOURCES;
-    case DRM_IOCTL_MODE_GETPLANERESOURCES: return fake_req::GETPLANERESOURCES;
-    case DRM_IOCTL_MODE_GETCONNECTOR: return fake_req::GETCONNECTOR;
-    case DRM_IOCTL_MODE_GETENCODER: return fake_req::GETENCODER;
-    case DRM_IOCTL_MODE_OBJ_GETPROPERTIES: return fake_req::OBJ_GETPROPERTIES;
-    case DRM_IOCTL_MODE_GETPROPERTY: return fake_req::GETPROPERTY;
-    case DRM_IOCTL_MODE_CREATEPROPBLOB: return fake_req::CREATEPROPBLOB;
-    case DRM_IOCTL_MODE_GETPLANE: return fake_req::GETPLANE;
-    case DRM_IOCTL_MODE_CREATE_DUMB: return fake_req::CREATE_DUMB;
-    case DRM_IOCTL_MODE_MAP_DUMB: return fake_req::MAP_DUMB;
-    case DRM_IOCTL_MODE_ADDFB2: return fake_req::ADDFB2;
-    case DRM_IOCTL_MODE_ATOMIC: return fake_req::ATOMIC;
-    }
-    return fake_req::COUNT;
+    auto* b = static_cast<drm_mode_create_blob*>(arg);
+    const auto* data = ptr<uint8_t>(b->data);
+    b->blob_id = s.next_blob++;
+    s.blobs[b->blob_id] = std::vector<uint8_t>(data, data + b->length);
+    s.calls.back().blob = s.blobs[b->blob_id];
+    return 0;
 }
+
+int mode_getplane(state& s, void* arg)
+{
+    auto* p = static_cast<drm_mode_get_plane*>(arg);
+    for (const fake_plane& plane : s.device.planes) {
+        if (plane.id != p->plane_id)
+            continue;
+        if (p->count_format_types >= plane.formats.size())
+            copy_list(p->format_type_ptr, p->count_format_types, plane.formats);
+        p->count_format_types = static_cast<uint32_t>(plane.formats.size());
+        p->possible_crtcs = plane.possible_crtcs;
+        return 0;
+    }
+    return ENOENT;
+}
+
+int mode_create_dumb(state& s, void* arg)
+{
+    auto* d = static_cast<drm_mode_create_dumb*>(arg);
+    if (d->width == 0 || d->height == 0 || d->bpp != 32)
+        return EINVAL;
+    dumb_buffer buf{d->width, d->height, d->width * 4 + s.device.pitch_padding, 0, nullptr};
+    buf.size = (uint64_t{buf.pitch} * buf.height + 4095) & ~uint64_t{4095};
+    void* mem = real<mmap_fn>("mmap")(nullptr, buf.size, PROT_READ | PROT_WRITE,
+                                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED)
+        return ENOMEM;
+    buf.map = static_cast<uint8_t*>(mem);
+    d->handle = s.next_handle++;
+    d->pitch = buf.pitch;
+    d->size = buf.size;
+    s.dumbs[d->handle] = buf;
+    return 0;
+}
+
+int mode_mmap_dumb(state& s, void* arg)
+{
+    auto* m = static_cast<drm_mode_map_dumb*>(arg);
+    if (!s.dumbs.count(m->handle))
+        return ENOENT;
+    m->offset = uint64_t{m->handle} << 32;
+    return 0;
+}
+
+int mode_addfb2(state& s, void* arg)
+{
+    auto* f = static_cast<drm_mode_fb_cmd2*>(arg);
+    const auto it = s.dumbs.find(f->handles[0]);
+    if (it == s.dumbs.end())
+        return ENOENT;
+    if ((f->flags & DRM_MODE_FB_MODIFIERS) && !s.device.addfb2_modifiers)
+        return EINVAL;
+    if (f->pitches[0] != it->second.pitch || f->width > it->second.width ||
+        f->height > it->second.height)
+        return EINVAL;
+    f->fb_id = s.next_fb++;
+    s.fbs[f->fb_id] = framebuffer{f->handles[0], f->width, f->height, f->pixel_format};
+    return 0;
+}
+
+// The requests the fake answers, one function each as in the kernel's own table:
+// code, name in calls and log, and the answer, which returns 0 or an errno.
+struct request_entry {
+    unsigned long code;
+    fake_req kind;
+    int (*answer)(state& s, void* arg);
+};
+
+constexpr request_entry REQUESTS[] = {
+    {DRM_IOCTL_SET_CLIENT_CAP, fake_req::SET_CLIENT_CAP, [](state&, void*) { return 0; }},
+    {DRM_IOCTL_GET_CAP, fake_req::GET_CAP, getcap},
+    {DRM_IOCTL_MODE_GETRESOURCES, fake_req::GETRESOURCES, mode_getresources},
+    {DRM_IOCTL_MODE_GETPLANERESOURCES, fake_req::GETPLANERESOURCES, mode_getplane_res},
+    {DRM_IOCTL_MODE_GETCONNECTOR, fake_req::GETCONNECTOR, mode_getconnector},
+    {DRM_IOCTL_MODE_GETENCODER, fake_req::GETENCODER, mode_getencoder},
+    {DRM_IOCTL_MODE_OBJ_GETPROPERTIES, fake_req::OBJ_GETPROPERTIES, mode_obj_get_properties},
+    {DRM_IOCTL_MODE_GETPROPERTY, fake_req::GETPROPERTY, mode_getproperty},
+    {DRM_IOCTL_MODE_CREATEPROPBLOB, fake_req::CREATEPROPBLOB, mode_createblob},
+    {DRM_IOCTL_MODE_GETPLANE, fake_req::GETPLANE, mode_getplane},
+    {DRM_IOCTL_MODE_CREATE_DUMB, fake_req::CREATE_DUMB, mode_create_dumb},
+    {DRM_IOCTL_MODE_MAP_DUMB, fake_req::MAP_DUMB, mode_mmap_dumb},
+    {DRM_IOCTL_MODE_ADDFB2, fake_req::ADDFB2, mode_addfb2},
+    {DRM_IOCTL_MODE_ATOMIC, fake_req::ATOMIC, mode_atomic},
+};
 
 int fake_open(const char* path, int flags, mode_t mode)
 {
@@ -806,20 +804,18 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     if (fd < 0 || fd != s.dev_fd)
         return real<ioctl_fn>("ioctl")(fd, request, arg);
 
-    const fake_req kind = request_kind(request);
-    if (kind == fake_req::COUNT) {
+    const auto entry = std::ranges::find(REQUESTS, request, &request_entry::code);
+    if (entry == std::end(REQUESTS)) {
         errno = ENOTTY;
         return -1;
     }
+    const fake_req kind = entry->kind;
     delay_request(s, kind);
-    fake_call& call = record(s, kind, arg, arg_size(request));
+    fake_call& call = record(s, kind, arg, _IOC_SIZE(request));
     const int injected = injected_error(s, kind);
-    fake_req which = kind;
     if (kind == fake_req::ATOMIC)
         record_atomic(*static_cast<drm_mode_atomic*>(arg), call);
-    int err = injected;
-    if (!err)
-        err = handle_ioctl(s, request, arg, which);
+    const int err = injected ? injected : entry->answer(s, arg);
     s.calls.back().ok = err == 0;
     log_line(s, kind, err == 0);
     if (err) {
