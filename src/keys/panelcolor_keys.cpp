@@ -6,8 +6,6 @@
 namespace {
 
 constexpr auto KEY_ROWS = channel_key_rows(COLOR_STEP);
-constexpr int KEY_ENTER = 0x0A;
-constexpr int KEY_ESCAPE = 0x1B;
 constexpr int KEY_TAB = 0x09;
 
 } // namespace
@@ -79,13 +77,8 @@ key_result panelcolor_key(pattern_state& s, int key, const char* program, FILE* 
     case '?':
         print_panelcolor_usage(out, program);
         return key_result::none;
-    case KEY_ENTER:
-    case KEY_ESCAPE:
-        return key_result::stop;
     default:
-        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
-        print_panelcolor_usage(out, program);
-        return key_result::none;
+        return stop_or_unknown_key(key, out, print_panelcolor_usage, program);
     }
 }
 

@@ -6,8 +6,6 @@
 namespace {
 
 constexpr auto KEY_ROWS = channel_key_rows(DEFECT_STEP);
-constexpr int KEY_ENTER = 0x0A;
-constexpr int KEY_ESCAPE = 0x1B;
 
 rgb8& target_colour(defect_colours& c, defect_target t)
 {
@@ -83,9 +81,6 @@ key_result paneldefect_key(defect_session& s, int key, const char* program, FILE
         return key_result::redraw;
     }
     switch (key) {
-    case KEY_ENTER:
-    case KEY_ESCAPE:
-        return key_result::stop;
     case '8':
         select_target(s, defect_target::zone_a, "Adjusting zone A defect pixel", out);
         return key_result::none;
@@ -110,9 +105,7 @@ key_result paneldefect_key(defect_session& s, int key, const char* program, FILE
         print_paneldefect_help(out, program);
         return key_result::none;
     default:
-        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
-        print_paneldefect_help(out, program);
-        return key_result::none;
+        return stop_or_unknown_key(key, out, print_paneldefect_help, program);
     }
 }
 
