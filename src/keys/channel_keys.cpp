@@ -46,12 +46,13 @@ void print_channel_key_rows(FILE* out, const std::array<channel_key_row, 4>& row
     }
 }
 
-key_result stop_or_unknown_key(int key, FILE* out, void (*print_help)(FILE*, const char*),
-                               const char* program)
+key_result shared_key(int key, FILE* out, void (*print_help)(FILE*, const char*),
+                      const char* program)
 {
     if (key == KEY_ENTER || key == KEY_ESCAPE)
         return key_result::stop;
-    std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
+    if (key != '?')
+        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
     print_help(out, program);
     return key_result::none;
 }

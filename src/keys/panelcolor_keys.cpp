@@ -11,7 +11,7 @@ constexpr int KEY_TAB = 0x09;
 } // namespace
 
 // The usage text doubles as the key help; its key rows come from KEY_ROWS and the
-// switch in panelcolor_key below handles exactly the keys it names.
+// switch in panelcolor_key below (? in shared_key) handles exactly the keys it names.
 void print_panelcolor_usage(FILE* out, const char* p)
 {
     // "w=127" is what operators have always read here, though no values means 255.
@@ -74,11 +74,8 @@ key_result panelcolor_key(pattern_state& s, int key, const char* program, FILE* 
     case KEY_TAB:
         std::swap(s.left_enabled, s.right_enabled);
         return key_result::redraw;
-    case '?':
-        print_panelcolor_usage(out, program);
-        return key_result::none;
     default:
-        return stop_or_unknown_key(key, out, print_panelcolor_usage, program);
+        return shared_key(key, out, print_panelcolor_usage, program);
     }
 }
 

@@ -42,8 +42,8 @@ void apply_preset(defect_session& s, const defect_colours& preset)
 } // namespace
 
 // The help text; its key rows come from KEY_ROWS, and the switch in
-// paneldefect_key below handles exactly the keys it names (plus 5, b, g and t,
-// which repaint without a change).
+// paneldefect_key below (? in shared_key) handles exactly the keys it names (plus
+// 5, b, g and t, which repaint without a change).
 void print_paneldefect_help(FILE* out, const char* program)
 {
     std::fputs("\n"
@@ -101,11 +101,8 @@ key_result paneldefect_key(defect_session& s, int key, const char* program, FILE
     case 'g':
     case 't':
         return key_result::redraw;
-    case '?':
-        print_paneldefect_help(out, program);
-        return key_result::none;
     default:
-        return stop_or_unknown_key(key, out, print_paneldefect_help, program);
+        return shared_key(key, out, print_paneldefect_help, program);
     }
 }
 
