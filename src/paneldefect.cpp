@@ -37,6 +37,7 @@ int main(int argc, char** argv)
                 print_defect_status(stdout, session.colours);
                 defect_fill(static_cast<uint32_t*>(fb.map), fb.pitch, session.colours);
                 display_flip(display, fb.fb_id);
+                // The next key steps from the colour now on the panels, read back from it.
                 load_working_colour(session);
             },
     });

@@ -8,11 +8,8 @@
 // (O_NONBLOCK) shows after the program has ended. The backlight's brightness file
 // is a FIFO: while nobody reads it, the program's ending waits in opening it, so a
 // second Ctrl-C reaches the program in the middle of its ending.
-#include "cli/panelcolor_args.h"
-#include "keys/panelcolor_keys.h"
-#include "cli/paneldefect_args.h"
 #include "keys/paneldefect_keys.h"
-#include "program_run.h"
+#include "support/interactive_program.h"
 #include "support/printed.h"
 
 #include <gtest/gtest.h>
@@ -26,24 +23,12 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
 constexpr int KEY_BURST = 500;
-
-struct terminal_state {
-    termios attributes;
-    int status_flags;
-};
-
-bool same_attributes(const termios& a, const termios& b)
-{
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
 
 struct soak_run {
     fake_panel panel;
@@ -55,8 +40,7 @@ struct soak_run {
     {
         openpty(&terminal.master, &terminal.slave, nullptr, nullptr, nullptr);
         fcntl(terminal.master, F_SETFL, fcntl(terminal.master, F_GETFL) | O_NONBLOCK);
-        tcgetattr(terminal.slave, &before.attributes);
-        before.status_flags = fcntl(terminal.slave, F_GETFL);
+        before = terminal_now(terminal.slave);
     }
     ~soak_run()
     {
@@ -122,17 +106,6 @@ struct soak_run {
     }
     bool alive() const { return waitpid(proc.pid, nullptr, WNOHANG) == 0; }
 
-    // Where a program that should have ended is: its state, system call and log.
-    std::string whereabouts() const
-    {
-        const std::string dir = "/proc/" + std::to_string(proc.pid);
-        const std::string status = read_file(dir + "/status");
-        const size_t state = status.find("State:");
-        return "state " + status.substr(state, status.find('\n', state) - state) +
-               ", syscall " + read_file(dir + "/syscall") + "log:\n" +
-               read_file(panel.log_path());
-    }
-
     // Ctrl-C, and a second one while the ending waits; then let the ending finish.
     // Returns the exit status (128 + signal when killed, -1 when it hung).
     int interrupt_twice()
@@ -166,35 +139,17 @@ struct soak_run {
 
     void expect_terminal_as_before(const std::string& program) const
     {
-        terminal_state after{};
-        tcgetattr(terminal.slave, &after.attributes);
-        after.status_flags = fcntl(terminal.slave, F_GETFL);
-        EXPECT_TRUE(same_attributes(after.attributes, before.attributes))
-            << program << ": terminal attributes changed: lflag " << std::hex
-            << before.attributes.c_lflag << " -> " << after.attributes.c_lflag;
-        EXPECT_EQ(after.status_flags, before.status_flags)
-            << program << ": standard input's status flags changed (O_NONBLOCK is "
-            << std::hex << O_NONBLOCK << ")";
+        ::expect_terminal_as_before(before, terminal.slave, program);
     }
 };
 
-// 500 keys cycled from the given ones; counts those that redraw.
-template <typename KeyFn>
-std::pair<std::string, int> burst(const std::string& cycle, KeyFn redraws)
+// 500 keys cycled from `cycle`, of which `redraws` paint a frame.
+void soak_interactive(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& device, const std::string& cycle, int redraws)
 {
     std::string keys;
-    int redraw_count = 0;
-    for (int i = 0; i < KEY_BURST; ++i) {
+    for (int i = 0; i < KEY_BURST; ++i)
         keys += cycle[size_t(i) % cycle.size()];
-        redraw_count += redraws(keys.back()) ? 1 : 0;
-    }
-    return {keys, redraw_count};
-}
-
-void soak_interactive(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& device, const std::string& cycle, int redraws,
-                      const std::string& keys)
-{
     soak_run run;
     run.start(program, args, device);
     ASSERT_TRUE(run.wait_until([&] { return run.count_log("ATOMIC ok") >= 1 && !run.levels().empty(); }))
@@ -219,26 +174,15 @@ void soak_interactive(const std::string& program, const std::vector<std::string>
 
 TEST(TerminalSoak, PanelcolorKeyBurstThenTwoInterrupts)
 {
-    const std::string cycle = "qwer asdf1234zxcvtgb5\t?k";
-    FILE* sink = std::fopen("/dev/null", "w");
-    const auto [keys, redraws] = burst(cycle, [&](char k) {
-        pattern_state s{};
-        return panelcolor_key(s, k, "panelcolor", sink) == key_result::redraw;
-    });
-    std::fclose(sink);
-    soak_interactive("panelcolor", {}, "conn=64x32@60", cycle, redraws, keys);
+    // 24 keys, all but ? and k redraw: 20 cycles of 22, then the first 20 keys.
+    soak_interactive("panelcolor", {}, "conn=64x32@60", "qwer asdf1234zxcvtgb5\t?k", 460);
 }
 
 TEST(TerminalSoak, PaneldefectKeyBurstThenTwoInterrupts)
 {
-    const std::string cycle = "qwerasdf1234zxcv890nm5bgt?k";
-    FILE* sink = std::fopen("/dev/null", "w");
-    const auto [keys, redraws] = burst(cycle, [&](char k) {
-        defect_session s = start_defect_session(PRESET_BRIGHT_DEFECT);
-        return paneldefect_key(s, k, "paneldefect", sink) == key_result::redraw;
-    });
-    std::fclose(sink);
-    soak_interactive("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75", cycle, redraws, keys);
+    // 27 keys, all but 8, 9, 0, ? and k redraw: 18 cycles of 22, then the first 14.
+    soak_interactive("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75",
+                     "qwerasdf1234zxcv890nm5bgt?k", 410);
 }
 
 TEST(TerminalSoak, PanelshowTimedKeyBurstThenTwoInterrupts)
@@ -306,32 +250,6 @@ TEST(TerminalSoak, PipedOutputComesAsPrintedAndAGoneReaderKillsNothing)
     EXPECT_EQ(run.levels(), "255\n0\n");
 }
 
-// Ctrl-C typed while the display is being set up (the fake holds the resources
-// request): the program finishes set-up, never shows a frame or lights the
-// panels, and ends in order.
-void interrupt_in_setup(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& device)
-{
-    soak_run run;
-    run.start(program, args, device + ";delay=GETRESOURCES:800");
-    ASSERT_TRUE(run.wait_until([&] { return run.count_log("SET_CLIENT_CAP ok") == 2; }))
-        << program << " never reached the resources request";
-    run.type("\x03");
-    const std::string where = run.whereabouts();
-    EXPECT_EQ(run.wait_exit(20000), 0) << program << " did not end; right after Ctrl-C: " << where
-                                      << (run.proc.pid > 0 ? "\nnow: " + run.whereabouts() : "");
-    const std::string log = read_file(run.panel.log_path());
-    EXPECT_NE(log.find("GETRESOURCES ok"), std::string::npos) << "set-up was cut short";
-    EXPECT_EQ(log.find("ATOMIC"), std::string::npos) << program << " committed a frame";
-    EXPECT_EQ(run.levels(), "0\n") << program << ": the panels must not be lit";
-    const std::string out = run.out();
-    EXPECT_TRUE(out.ends_with(ENDING)) << out;
-    EXPECT_EQ(out.find("updating display"), std::string::npos);
-    EXPECT_EQ(out.find("Zone A Defect:"), std::string::npos);
-    EXPECT_EQ(program_stderr(run.proc), "");
-    run.expect_terminal_as_before(program);
-}
-
 // SIGTERM while the first frame is being committed (the fake holds the commit for
 // a second): the frame still goes up, but the panels are never lit.
 void stop_during_first_commit(const std::string& program, const std::vector<std::string>& args,
@@ -353,16 +271,6 @@ TEST(TerminalSoak, StopDuringTheFirstCommitNeverLightsThePanels)
 {
     stop_during_first_commit("panelcolor", {"10"}, "conn=64x32@60");
     stop_during_first_commit("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
-}
-
-TEST(TerminalSoak, PanelcolorInterruptDuringSetUp)
-{
-    interrupt_in_setup("panelcolor", {"10"}, "conn=64x32@60");
-}
-
-TEST(TerminalSoak, PaneldefectInterruptDuringSetUp)
-{
-    interrupt_in_setup("paneldefect", {"1", "2", "3"}, "conn=4320x2160@75");
 }
 
 } // namespace

@@ -1,15 +1,12 @@
 #include "cli/panelcolor_args.h"
 
+#include "common/decimal.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 namespace {
-
-uint8_t colour_value(const char* text)
-{
-    return static_cast<uint8_t>(std::strtoul(text, nullptr, 0) & 0xFF);
-}
 
 uint8_t mask_value(const char* text)
 {
@@ -38,7 +35,7 @@ panelcolor_args parse_panelcolor_args(int argc, const char* const* argv)
             args.outcome = args_outcome::usage_ok;
             return args;
         }
-        args.mode_sel = static_cast<uint8_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        args.mode_sel = decimal_u8(argv[i + 1]);
         i += 2;
     }
 

@@ -1,15 +1,6 @@
 #include "cli/paneldefect_args.h"
 
-#include <cstdlib>
-
-namespace {
-
-uint8_t colour_value(const char* text)
-{
-    return static_cast<uint8_t>(std::strtoul(text, nullptr, 0) & 0xFF);
-}
-
-} // namespace
+#include "common/decimal.h"
 
 paneldefect_args parse_paneldefect_args(int argc, const char* const* argv)
 {

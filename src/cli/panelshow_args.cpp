@@ -1,7 +1,8 @@
 #include "cli/panelshow_args.h"
 
+#include "common/decimal.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 panelshow_args parse_panelshow_args(int argc, const char* const* argv)
@@ -18,7 +19,7 @@ panelshow_args parse_panelshow_args(int argc, const char* const* argv)
                 args.outcome = args_outcome::usage_ok;
                 return args;
             }
-            args.mode_sel = static_cast<uint8_t>(std::strtoul(argv[++i], nullptr, 10));
+            args.mode_sel = decimal_u8(argv[++i]);
         } else if (std::strcmp(argv[i], "-v") == 0) {
             args.verbose = true;
         } else {

@@ -27,6 +27,14 @@ void report_open_failure(const char* dir, int error)
     std::printf("Could not open brightness file %s/brightness: %s\n", dir, std::strerror(error));
 }
 
+// Both writers (stdio's for a level from the maximum, the descriptor's for a fixed
+// level) end here when the level did not land.
+void report_write_failure(int level, const char* dir, int error)
+{
+    std::printf("Could not write brightness %d to %s/brightness: %s\n", level, dir,
+                std::strerror(error));
+}
+
 // Writes the level and closes the file. A level the driver refuses, or a short
 // write, shows only here (mostly at the close, where stdio flushes): say so,
 // since the panels may stay dark or lit.
@@ -38,8 +46,7 @@ void write_level(FILE* brightness, int level, const char* dir)
     if (written && !closed)
         err = errno;
     if (!written || !closed)
-        std::printf("Could not write brightness %d to %s/brightness: %s\n", level, dir,
-                    std::strerror(err));
+        report_write_failure(level, dir, err);
 }
 
 // Reads the device maximum; -1 after any failure, with the failure's messages
@@ -164,8 +171,7 @@ void backlight_finish(backlight_write& w)
         err = errno;
     w.fd = -1;
     if (err != 0)
-        std::printf("Could not write brightness %d to %s/brightness: %s\n", w.level, w.dir,
-                    std::strerror(err));
+        report_write_failure(w.level, w.dir, err);
 }
 
 void backlight_abandon(backlight_write& w)

@@ -43,3 +43,8 @@ uint8_t decimal_u8(const char* text)
 {
     return static_cast<uint8_t>(std::strtoul(text, nullptr, 10));
 }
+
+uint8_t colour_value(const char* text)
+{
+    return static_cast<uint8_t>(std::strtoul(text, nullptr, 0) & 0xFF);
+}

@@ -1,5 +1,5 @@
-// Decimal numbers from command lines and tool output, read without error checks
-// but with a defined result for every input.
+// Numbers from command lines and tool output, read without error checks but with
+// a defined result for every input. Decimal, but for colour_value.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +22,9 @@ int32_t decimal_i32(const char* text);
 // a sign and leading zeros), however many there are; empty without digits.
 std::string_view decimal_digits(const char* text);
 
-// An unsigned decimal (strtoul, base 10) kept modulo 256.
+// An unsigned decimal (strtoul, base 10) kept modulo 256: every program's -m.
 uint8_t decimal_u8(const char* text);
+
+// A colour level: an unsigned number as strtoul reads it with base 0 (decimal,
+// "0x" hexadecimal or leading-zero octal), kept to its low 8 bits.
+uint8_t colour_value(const char* text);

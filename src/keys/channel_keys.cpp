@@ -5,6 +5,8 @@ namespace {
 // Selectors of the four key columns, in help-text order.
 constexpr std::array<uint8_t, 4> KEY_COLUMN_CHANNELS{CHANNEL_ALL, CHANNEL_RED, CHANNEL_GREEN,
                                                      CHANNEL_BLUE};
+constexpr int KEY_ENTER = 0x0A;
+constexpr int KEY_ESCAPE = 0x1B;
 
 } // namespace
 
@@ -42,4 +44,15 @@ void print_channel_key_rows(FILE* out, const std::array<channel_key_row, 4>& row
         std::fprintf(out, "  %s %3d:%s%c  %c  %c  %c\n", label, row.value, gap, row.keys[0],
                      row.keys[1], row.keys[2], row.keys[3]);
     }
+}
+
+key_result shared_key(int key, FILE* out, void (*print_help)(FILE*, const char*),
+                      const char* program)
+{
+    if (key == KEY_ENTER || key == KEY_ESCAPE)
+        return key_result::stop;
+    if (key != '?')
+        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
+    print_help(out, program);
+    return key_result::none;
 }

@@ -1,6 +1,7 @@
-// The four rows of channel keys that panelcolor and paneldefect share: one row per
-// operation (set full, step up, step down, set off), one key per channel group
-// (W, R, G, B). The help text prints the same rows, so keys and help cannot drift.
+// The keys panelcolor and paneldefect share. The four rows of channel keys: one row
+// per operation (set full, step up, step down, set off), one key per channel group
+// (W, R, G, B); the help text prints the same rows, so keys and help cannot drift.
+// Then Enter and Escape, which stop both, ?, and the answer to a key neither knows.
 #pragma once
 
 #include "common/key_result.h"
@@ -44,3 +45,8 @@ void apply_channel_key(col_color& c, const channel_key& k);
 // the spaces between the colon and the first key.
 void print_channel_key_rows(FILE* out, const std::array<channel_key_row, 4>& rows,
                             const char* gap);
+
+// For a key the program's own map does not take: Enter and Escape stop, ? prints the
+// help text, and any other byte is named ("Unrecognized character 0x%02x") before it.
+key_result shared_key(int key, FILE* out, void (*print_help)(FILE*, const char*),
+                      const char* program);

@@ -6,14 +6,12 @@
 namespace {
 
 constexpr auto KEY_ROWS = channel_key_rows(COLOR_STEP);
-constexpr int KEY_ENTER = 0x0A;
-constexpr int KEY_ESCAPE = 0x1B;
 constexpr int KEY_TAB = 0x09;
 
 } // namespace
 
 // The usage text doubles as the key help; its key rows come from KEY_ROWS and the
-// switch in panelcolor_key below handles exactly the keys it names.
+// switch in panelcolor_key below (? in shared_key) handles exactly the keys it names.
 void print_panelcolor_usage(FILE* out, const char* p)
 {
     // "w=127" is what operators have always read here, though no values means 255.
@@ -76,16 +74,8 @@ key_result panelcolor_key(pattern_state& s, int key, const char* program, FILE* 
     case KEY_TAB:
         std::swap(s.left_enabled, s.right_enabled);
         return key_result::redraw;
-    case '?':
-        print_panelcolor_usage(out, program);
-        return key_result::none;
-    case KEY_ENTER:
-    case KEY_ESCAPE:
-        return key_result::stop;
     default:
-        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
-        print_panelcolor_usage(out, program);
-        return key_result::none;
+        return shared_key(key, out, print_panelcolor_usage, program);
     }
 }
 

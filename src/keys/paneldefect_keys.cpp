@@ -6,8 +6,6 @@
 namespace {
 
 constexpr auto KEY_ROWS = channel_key_rows(DEFECT_STEP);
-constexpr int KEY_ENTER = 0x0A;
-constexpr int KEY_ESCAPE = 0x1B;
 
 rgb8& target_colour(defect_colours& c, defect_target t)
 {
@@ -44,8 +42,8 @@ void apply_preset(defect_session& s, const defect_colours& preset)
 } // namespace
 
 // The help text; its key rows come from KEY_ROWS, and the switch in
-// paneldefect_key below handles exactly the keys it names (plus 5, b, g and t,
-// which repaint without a change).
+// paneldefect_key below (? in shared_key) handles exactly the keys it names (plus
+// 5, b, g and t, which repaint without a change).
 void print_paneldefect_help(FILE* out, const char* program)
 {
     std::fputs("\n"
@@ -83,9 +81,6 @@ key_result paneldefect_key(defect_session& s, int key, const char* program, FILE
         return key_result::redraw;
     }
     switch (key) {
-    case KEY_ENTER:
-    case KEY_ESCAPE:
-        return key_result::stop;
     case '8':
         select_target(s, defect_target::zone_a, "Adjusting zone A defect pixel", out);
         return key_result::none;
@@ -106,13 +101,8 @@ key_result paneldefect_key(defect_session& s, int key, const char* program, FILE
     case 'g':
     case 't':
         return key_result::redraw;
-    case '?':
-        print_paneldefect_help(out, program);
-        return key_result::none;
     default:
-        std::fprintf(out, "Unrecognized character 0x%02x\n", static_cast<unsigned>(key));
-        print_paneldefect_help(out, program);
-        return key_result::none;
+        return shared_key(key, out, print_paneldefect_help, program);
     }
 }
 

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pty.h>
 #include <string>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -107,20 +109,54 @@ constexpr uint32_t xr24(uint8_t r, uint8_t g, uint8_t b)
     return 0xFF000000u | uint32_t{r} << 16 | uint32_t{g} << 8 | b;
 }
 
+// A terminal's attributes and the file status flags of an open file description
+// on it (the program's standard input), to compare before and after a run.
+struct terminal_state {
+    termios attributes;
+    int status_flags;
+};
+
+inline terminal_state terminal_now(int fd)
+{
+    terminal_state s{};
+    tcgetattr(fd, &s.attributes);
+    s.status_flags = fcntl(fd, F_GETFL);
+    return s;
+}
+
+inline void expect_terminal_as_before(const terminal_state& before, int fd,
+                                      const std::string& what)
+{
+    const terminal_state after = terminal_now(fd);
+    const termios& a = after.attributes;
+    const termios& b = before.attributes;
+    EXPECT_TRUE(a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+                a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0)
+        << what << ": terminal attributes changed: lflag " << std::hex << b.c_lflag << " -> "
+        << a.c_lflag;
+    EXPECT_EQ(after.status_flags, before.status_flags)
+        << what << ": standard input's status flags changed (O_NONBLOCK is " << std::hex
+        << O_NONBLOCK << ")";
+}
+
 struct setup_interrupt {
     finished_run run;
     std::string log; // the device requests made
 };
 
-// SIGINT while the program sets the display up. The device's log is a FIFO that
-// nobody reads yet, so the program waits at its first device request until the
-// interrupt has arrived; the interrupt is sent once its handler is installed.
+// Ctrl-C typed while the program sets the display up. The device's log is a FIFO
+// that nobody reads yet, so the program waits at its first device request until
+// the interrupt has arrived; Ctrl-C is typed once its handler is installed. The
+// program must leave its terminal as it was and write nothing to standard error.
 inline setup_interrupt interrupt_during_setup(const std::string& program,
                                               const std::vector<std::string>& args,
                                               fake_panel& panel, const std::string& fake)
 {
     mkfifo(panel.log_path().c_str(), 0644);
-    running_program p = start_on_panel(program, args, panel, {fake});
+    run_options opt{fake};
+    openpty(&opt.terminal.master, &opt.terminal.slave, nullptr, nullptr, nullptr);
+    const terminal_state before = terminal_now(opt.terminal.slave);
+    running_program p = start_on_panel(program, args, panel, opt);
     bool handler_installed = false;
     for (int i = 0; i < 2000 && !handler_installed; ++i) {
         const std::string st = read_file("/proc/" + std::to_string(p.pid) + "/status");
@@ -130,7 +166,7 @@ inline setup_interrupt interrupt_during_setup(const std::string& program,
         usleep(1000);
     }
     EXPECT_TRUE(handler_installed) << "no SIGINT handler seen";
-    kill(p.pid, SIGINT);
+    send_input(p, "\x03");
     const int log_fd = open(panel.log_path().c_str(), O_RDONLY | O_NONBLOCK);
     setup_interrupt r{finish(p), ""};
     char buf[4096];
@@ -138,5 +174,9 @@ inline setup_interrupt interrupt_during_setup(const std::string& program,
     while ((n = read(log_fd, buf, sizeof buf)) > 0)
         r.log.append(buf, static_cast<size_t>(n));
     close(log_fd);
+    EXPECT_EQ(r.run.err, "") << program;
+    expect_terminal_as_before(before, opt.terminal.slave, program);
+    close(opt.terminal.master);
+    close(opt.terminal.slave);
     return r;
 }
