@@ -14,47 +14,36 @@
 
 namespace {
 
-// Opens one file of the backlight device folder.
-FILE* open_in(const char* dir, const char* name, const char* mode)
+void set_level(backlight_write& w, int level)
 {
-    const std::string path = std::string{dir} + "/" + name;
-    return std::fopen(path.c_str(), mode);
+    w.level = level;
+    w.len = static_cast<unsigned>(std::snprintf(w.text, sizeof w.text, "%d\n", level));
 }
 
-// With the system's reason, as a failed write is reported.
-void report_open_failure(const char* dir, int error)
+// The one way the brightness file is written: opened here, then backlight_finish.
+// emptied: emptied on opening, as stdio's "w" does (sysfs ignores it).
+backlight_write open_brightness(int level, const char* dir, bool emptied)
 {
-    std::printf("Could not open brightness file %s/brightness: %s\n", dir, std::strerror(error));
-}
-
-// Both writers (stdio's for a level from the maximum, the descriptor's for a fixed
-// level) end here when the level did not land.
-void report_write_failure(int level, const char* dir, int error)
-{
-    std::printf("Could not write brightness %d to %s/brightness: %s\n", level, dir,
-                std::strerror(error));
-}
-
-// Writes the level and closes the file. A level the driver refuses, or a short
-// write, shows only here (mostly at the close, where stdio flushes): say so,
-// since the panels may stay dark or lit.
-void write_level(FILE* brightness, int level, const char* dir)
-{
-    const bool written = std::fprintf(brightness, "%d\n", level) >= 0;
-    int err = errno;
-    const bool closed = std::fclose(brightness) == 0;
-    if (written && !closed)
-        err = errno;
-    if (!written || !closed)
-        report_write_failure(level, dir, err);
+    backlight_write w{.fd = -1, .open_error = 0, .level = 0, .text = {}, .len = 0, .cut = false,
+                      .dir = dir};
+    set_level(w, level);
+    // A prepared write leaves the file whole: a plain file standing in for the
+    // device (the virtual panel's) keeps the level it shows until the new one is
+    // due, and is cut to it then. sysfs needs no cut.
+    const std::string path = std::string{dir} + "/brightness";
+    w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (emptied ? O_TRUNC : 0), 0666);
+    w.open_error = w.fd < 0 ? errno : 0;
+    struct statfs fs{};
+    w.cut = w.fd >= 0 && fstatfs(w.fd, &fs) == 0 && fs.f_type != SYSFS_MAGIC;
+    return w;
 }
 
 // Reads the device maximum; -1 after any failure, with the failure's messages
-// already printed. The caller still holds the brightness file and closes it
+// already printed. The caller still holds the brightness file and leaves it
 // without writing.
 int read_max_brightness(const char* dir)
 {
-    FILE* max_file = open_in(dir, "max_brightness", "r");
+    FILE* max_file = std::fopen((std::string{dir} + "/max_brightness").c_str(), "r");
     if (max_file == nullptr) {
         std::puts("Could not open max brightness file");
         std::puts("error reading max brightness");
@@ -94,24 +83,19 @@ enum class level_from_max : unsigned char {
 
 void set_relative(level_from_max how, int percent, const char* dir)
 {
-    FILE* brightness = open_in(dir, "brightness", "w");
-    if (brightness == nullptr) {
-        report_open_failure(dir, errno);
-        return;
+    backlight_write w = open_brightness(0, dir, true);
+    if (w.fd >= 0 && how != level_from_max::off) {
+        const int max = read_max_brightness(dir);
+        if (max < 0) {
+            backlight_abandon(w);
+            return;
+        }
+        set_level(w, how == level_from_max::whole
+                         ? max
+                         : static_cast<int>(static_cast<double>(percent) / 100.0 *
+                                            static_cast<double>(max)));
     }
-    if (how == level_from_max::off) {
-        write_level(brightness, 0, dir);
-        return;
-    }
-    const int max = read_max_brightness(dir);
-    if (max < 0) {
-        std::fclose(brightness);
-        return;
-    }
-    const int level =
-        how == level_from_max::whole ? max : static_cast<int>(static_cast<double>(percent) / 100.0 *
-                                           static_cast<double>(max));
-    write_level(brightness, level, dir);
+    backlight_finish(w);
 }
 
 } // namespace
@@ -134,24 +118,14 @@ void backlight_set_fixed(int on, const char* dir)
 
 backlight_write backlight_prepare_fixed(int on, const char* dir)
 {
-    backlight_write w{.fd = -1, .open_error = 0, .level = on != 0 ? 193 : 0, .text = {}, .len = 0,
-                      .cut = false, .dir = dir};
-    w.len = static_cast<unsigned>(std::snprintf(w.text, sizeof w.text, "%d\n", w.level));
-    // Not emptied on opening, unlike stdio's "w": a plain file standing in for
-    // the device (the virtual panel's) keeps the level it shows until the new
-    // one is due, and is cut to it then. sysfs needs no cut.
-    const std::string path = std::string{dir} + "/brightness";
-    w.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    w.open_error = w.fd < 0 ? errno : 0;
-    struct statfs fs{};
-    w.cut = w.fd >= 0 && fstatfs(w.fd, &fs) == 0 && fs.f_type != SYSFS_MAGIC;
-    return w;
+    return open_brightness(on != 0 ? 193 : 0, dir, false);
 }
 
 void backlight_finish(backlight_write& w)
 {
     if (w.fd < 0) {
-        report_open_failure(w.dir, w.open_error);
+        std::printf("Could not open brightness file %s/brightness: %s\n", w.dir,
+                    std::strerror(w.open_error));
         return;
     }
     // sysfs takes the level at the write; a refused one fails there.
@@ -170,8 +144,11 @@ void backlight_finish(backlight_write& w)
     if (close(w.fd) != 0 && err == 0)
         err = errno;
     w.fd = -1;
+    // A level the driver refuses, or a short write, shows only here: say so,
+    // since the panels may stay dark or lit.
     if (err != 0)
-        report_write_failure(w.level, w.dir, err);
+        std::printf("Could not write brightness %d to %s/brightness: %s\n", w.level, w.dir,
+                    std::strerror(err));
 }
 
 void backlight_abandon(backlight_write& w)

@@ -19,7 +19,7 @@ struct backlight_write {
     int fd; // -1: the file could not be opened
     int open_error; // errno of that open
     int level;
-    char text[8];
+    char text[12]; // any int level and its newline
     unsigned len;
     bool cut; // not sysfs: cut the file to the new level after writing it
     const char* dir;

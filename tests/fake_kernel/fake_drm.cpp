@@ -556,6 +556,18 @@ constexpr request_entry REQUESTS[] = {
     {DRM_IOCTL_MODE_ATOMIC, fake_req::ATOMIC, mode_atomic},
 };
 
+// The backlight's sysfs files are served from the test's folder when it gives one.
+const char* backlight_path(const char* path)
+{
+    thread_local std::string redirected;
+    const state& s = st();
+    if (path == nullptr || s.device.backlight_dir.empty() ||
+        std::strncmp(path, BACKLIGHT_PREFIX, sizeof BACKLIGHT_PREFIX - 1) != 0)
+        return path;
+    redirected = s.device.backlight_dir + "/" + (path + sizeof BACKLIGHT_PREFIX - 1);
+    return redirected.c_str();
+}
+
 int fake_open(const char* path, int flags, mode_t mode)
 {
     if (path && std::strcmp(path, DEVICE_PATH) == 0) {
@@ -573,7 +585,7 @@ int fake_open(const char* path, int flags, mode_t mode)
         s.event_write_fd = fds[1];
         return fds[0];
     }
-    return real<open_fn>("open")(path, flags, mode);
+    return real<open_fn>("open")(backlight_path(path), flags, mode);
 }
 
 } // namespace
@@ -883,14 +895,7 @@ ssize_t read(int fd, void* buf, size_t count)
 
 FILE* fopen(const char* path, const char* mode)
 {
-    state& s = st();
-    if (path && !s.device.backlight_dir.empty() &&
-        std::strncmp(path, BACKLIGHT_PREFIX, sizeof BACKLIGHT_PREFIX - 1) == 0) {
-        const std::string redirected =
-            s.device.backlight_dir + "/" + (path + sizeof BACKLIGHT_PREFIX - 1);
-        return real<fopen_fn>("fopen")(redirected.c_str(), mode);
-    }
-    return real<fopen_fn>("fopen")(path, mode);
+    return real<fopen_fn>("fopen")(backlight_path(path), mode);
 }
 
 FILE* fopen64(const char* path, const char* mode)
