@@ -216,15 +216,8 @@ TEST(PanelcolorStop, CtrlCOnTheTerminalEndsInOrder)
 
 TEST(PanelcolorStop, BackgroundJobDrawsWithoutKeysAndTakesThemInTheForeground)
 {
-    fake_panel panel;
-    running_program p = start_on_panel("panelcolor", {}, panel,
-                                       {.fake = SMALL_MODES, .background_job = true});
-    ASSERT_TRUE(panel.wait_commits(1) && panel.wait_lit()) << "stopped in the background";
-    send_input(p, "\n"); // the shell's line, which the job leaves alone
-    const finished_run r = enter_and_finish(p);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.ends_with(ENDING)) << r.out;
-    EXPECT_EQ(panel.backlight(), "255\n0\n");
+    // The shell's line, which the job leaves alone, then Enter once it is in front.
+    expect_stop_after_first_frame("panelcolor", SMALL_MODES, "\n\r", ENDING, true);
 }
 
 TEST(PanelcolorStop, ClosedStdinBecomesDevNullAndReadsNoKeys)

@@ -87,12 +87,15 @@ inline void expect_text_only(const std::string& program, const std::vector<std::
 
 // Keys that stop the program once its first frame is up: status 0, the output
 // ending with `ending`, no frame after the first and the backlight on, then off.
+// As a background job, the first frame comes while the job is behind its shell.
 inline void expect_stop_after_first_frame(const std::string& program, const std::string& fake,
-                                          const std::string& keys, const std::string& ending)
+                                          const std::string& keys, const std::string& ending,
+                                          bool background_job = false)
 {
     const std::string what = program + " stopped by " + testing::PrintToString(keys);
     fake_panel panel;
-    running_program p = start_on_panel(program, {}, panel, {fake});
+    running_program p =
+        start_on_panel(program, {}, panel, {.fake = fake, .background_job = background_job});
     ASSERT_TRUE(panel.wait_commits(1) && panel.wait_lit()) << what << ": no first frame";
     send_input(p, keys);
     const finished_run r = finish(p);
