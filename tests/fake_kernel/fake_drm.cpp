@@ -359,6 +359,16 @@ void copy_list(uint64_t dst, uint32_t room, const std::vector<T>& src)
         ptr<T>(dst)[i] = src[i];
 }
 
+// The ids of a list of objects, in order, as the kernel lists them.
+template <typename T>
+std::vector<uint32_t> ids_of(const std::vector<T>& objects)
+{
+    std::vector<uint32_t> ids;
+    for (const T& o : objects)
+        ids.push_back(o.id);
+    return ids;
+}
+
 int getcap(state& s, void* arg)
 {
     auto* cap = static_cast<drm_get_cap*>(arg);
@@ -371,9 +381,7 @@ int getcap(state& s, void* arg)
 int mode_getresources(state& s, void* arg)
 {
     auto* r = static_cast<drm_mode_card_res*>(arg);
-    std::vector<uint32_t> conns;
-    for (const fake_connector& c : s.device.connectors)
-        conns.push_back(c.id);
+    const std::vector<uint32_t> conns = ids_of(s.device.connectors);
     copy_list(r->crtc_id_ptr, r->count_crtcs, s.device.crtcs);
     copy_list(r->connector_id_ptr, r->count_connectors, conns);
     r->count_crtcs = static_cast<uint32_t>(s.device.crtcs.size());
@@ -388,9 +396,7 @@ int mode_getresources(state& s, void* arg)
 int mode_getplane_res(state& s, void* arg)
 {
     auto* r = static_cast<drm_mode_get_plane_res*>(arg);
-    std::vector<uint32_t> ids;
-    for (const fake_plane& p : s.device.planes)
-        ids.push_back(p.id);
+    const std::vector<uint32_t> ids = ids_of(s.device.planes);
     if (r->count_planes >= ids.size())
         copy_list(r->plane_id_ptr, r->count_planes, ids);
     r->count_planes = static_cast<uint32_t>(ids.size());

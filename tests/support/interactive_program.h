@@ -147,9 +147,11 @@ struct setup_interrupt {
     std::string log; // the device requests made
 };
 
-// Ctrl-C typed while the program sets the display up. The device's log is a FIFO
-// that nobody reads yet, so the program waits at its first device request until
-// the interrupt has arrived; Ctrl-C is typed once its handler is installed. The
+// SIGINT while the program sets the display up. The device's log is a FIFO that
+// nobody reads yet, so the program waits at its first device request until the
+// interrupt has arrived; it is sent once the handler is installed, with kill: a
+// Ctrl-C typed on the terminal reaches the program only when the terminal's
+// queue is worked, which may be after the FIFO has been opened. The
 // program must leave its terminal as it was and write nothing to standard error.
 inline setup_interrupt interrupt_during_setup(const std::string& program,
                                               const std::vector<std::string>& args,
@@ -169,7 +171,7 @@ inline setup_interrupt interrupt_during_setup(const std::string& program,
         usleep(1000);
     }
     EXPECT_TRUE(handler_installed) << "no SIGINT handler seen";
-    send_input(p, "\x03");
+    kill(p.pid, SIGINT);
     const int log_fd = open(panel.log_path().c_str(), O_RDONLY | O_NONBLOCK);
     setup_interrupt r{finish(p), ""};
     char buf[4096];
